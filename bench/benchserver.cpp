@@ -1,0 +1,77 @@
+// A server on the quillon library that answers every request with a short
+// command-style JSON body. Used by the benchmark script.
+#include "httplistener.h"
+#include "httprequest.h"
+#include "httprequesthandler.h"
+#include "httpresponse.h"
+
+#include <QCoreApplication>
+#include <QSettings>
+#include <QTemporaryDir>
+
+namespace {
+
+class JsonHandler : public quillon::HttpRequestHandler
+{
+public:
+    using quillon::HttpRequestHandler::HttpRequestHandler;
+    void service(quillon::HttpRequest&, quillon::HttpResponse& response) override
+    {
+        response.setHeader("Content-Type", "application/json; charset=UTF-8");
+        response.write("{\"action\":\"open\",\"status\":true}", true);
+    }
+};
+
+void quietMessages(QtMsgType type, const QMessageLogContext&, const QString& message)
+{
+    if (type != QtDebugMsg)
+        fprintf(stderr, "%s\n", qPrintable(message));
+}
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    const QStringList args = app.arguments();
+    QString configFile;
+    int port = 0;
+    bool verbose = false;
+    for (int i = 1; i < args.size(); ++i) {
+        if (args.at(i) == QLatin1String("--config") && i + 1 < args.size())
+            configFile = args.at(++i);
+        else if (args.at(i) == QLatin1String("--port") && i + 1 < args.size())
+            port = args.at(++i).toInt();
+        else if (args.at(i) == QLatin1String("--verbose"))
+            verbose = true;
+        else {
+            fprintf(stderr, "usage: benchserver [--port N | --config INI-FILE] [--verbose]\n");
+            return 2;
+        }
+    }
+    if (!verbose)
+        qInstallMessageHandler(quietMessages);
+
+    // Without a configuration file: loopback, the given port, room for many
+    // concurrent connections.
+    QTemporaryDir dir;
+    if (configFile.isEmpty()) {
+        configFile = dir.filePath(QStringLiteral("bench.ini"));
+        QSettings writer(configFile, QSettings::IniFormat);
+        writer.beginGroup(QStringLiteral("listener"));
+        writer.setValue(QStringLiteral("host"), QStringLiteral("127.0.0.1"));
+        writer.setValue(QStringLiteral("port"), port);
+        writer.setValue(QStringLiteral("minThreads"), 4);
+        writer.setValue(QStringLiteral("maxThreads"), 200);
+    }
+    QSettings settings(configFile, QSettings::IniFormat);
+    settings.beginGroup(QStringLiteral("listener"));
+
+    JsonHandler handler;
+    quillon::HttpListener listener(&settings, &handler);
+    if (!listener.isListening())
+        return 1;
+    printf("listening on %s:%d\n", qPrintable(listener.serverAddress().toString()), int(listener.serverPort()));
+    fflush(stdout);
+    return app.exec();
+}

@@ -1,0 +1,215 @@
+#include "httpconnectionhandler.h"
+
+#include "httprequest.h"
+#include "httprequesthandler.h"
+#include "httpresponse.h"
+#include "settings.h"
+
+#include <QSslConfiguration>
+#include <QSslSocket>
+#include <QtDebug>
+
+namespace quillon {
+
+namespace {
+const QByteArray kEntityTooLarge = "HTTP/1.1 413 entity too large\r\nConnection: close\r\n\r\n413 Entity too large\r\n";
+}
+
+HttpConnectionHandler::HttpConnectionHandler(QSettings* settings, HttpRequestHandler* requestHandler,
+                                             const QSslConfiguration* sslConfiguration)
+    : m_settings(settings)
+    , m_requestHandler(requestHandler)
+    , m_sslConfiguration(sslConfiguration)
+{
+    // The limits are read once per handler into plain values: the settings
+    // object is shared with the pool and the other handler threads.
+    m_readTimeout = settingValue(m_settings, QStringLiteral("readTimeout"), 10000).toInt();
+    m_maxRequestSize = settingValue(m_settings, QStringLiteral("maxRequestSize"), "16000").toInt();
+    m_maxMultiPartSize = settingValue(m_settings, QStringLiteral("maxMultiPartSize"), "1000000").toInt();
+
+    if (m_sslConfiguration) {
+        auto* sslSocket = new QSslSocket;
+        sslSocket->setSslConfiguration(*m_sslConfiguration);
+        m_socket = sslSocket;
+        qDebug("HttpConnectionHandler (%p): SSL is enabled", static_cast<void*>(this));
+    } else {
+        m_socket = new QTcpSocket;
+    }
+
+    moveToThread(this);
+    m_socket->moveToThread(this);
+    m_readTimer.moveToThread(this);
+
+    connect(m_socket, &QTcpSocket::readyRead, this, &HttpConnectionHandler::read);
+    connect(m_socket, &QTcpSocket::disconnected, this, &HttpConnectionHandler::disconnected);
+    connect(&m_readTimer, &QTimer::timeout, this, &HttpConnectionHandler::readTimeout);
+    m_readTimer.setSingleShot(true);
+
+    qDebug("HttpConnectionHandler (%p): constructed", static_cast<void*>(this));
+    start();
+}
+
+HttpConnectionHandler::~HttpConnectionHandler()
+{
+    quit();
+    wait();
+    qDebug("HttpConnectionHandler (%p): destroyed", static_cast<void*>(this));
+}
+
+void HttpConnectionHandler::run()
+{
+    qDebug("HttpConnectionHandler (%p): thread started", static_cast<void*>(this));
+    try {
+        exec();
+    } catch (...) {
+        qCritical("HttpConnectionHandler (%p): an uncatched exception occured in the thread", static_cast<void*>(this));
+    }
+    m_socket->close();
+    delete m_socket;
+    m_socket = nullptr;
+    m_readTimer.stop();
+    delete m_currentRequest;
+    m_currentRequest = nullptr;
+    qDebug("HttpConnectionHandler (%p): thread stopped", static_cast<void*>(this));
+}
+
+void HttpConnectionHandler::startReadTimer()
+{
+    m_readTimer.start(m_readTimeout);
+}
+
+void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
+{
+    qDebug("HttpConnectionHandler (%p): handle new connection", static_cast<void*>(this));
+    setBusy();
+
+    // Nothing of the previous connection (state, unsent output, TLS mode) may
+    // survive: a connect attempt resets the socket, the abort ends it at once.
+    m_socket->connectToHost(QString(), 0);
+    m_socket->abort();
+
+    if (!m_socket->setSocketDescriptor(socketDescriptor)) {
+        qCritical("HttpConnectionHandler (%p): cannot initialize socket: %s", static_cast<void*>(this),
+                  qPrintable(m_socket->errorString()));
+        m_busy.storeRelease(0);
+        return;
+    }
+    // Small answers on a kept-alive connection must not wait for the peer's
+    // delayed acknowledgement.
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+
+    if (m_sslConfiguration) {
+        qDebug("HttpConnectionHandler (%p): Starting encryption", static_cast<void*>(this));
+        static_cast<QSslSocket*>(m_socket)->startServerEncryption();
+    }
+
+    startReadTimer();
+
+    delete m_currentRequest;
+    m_currentRequest = nullptr;
+}
+
+void HttpConnectionHandler::readTimeout()
+{
+    qDebug("HttpConnectionHandler (%p): read timeout occured", static_cast<void*>(this));
+    closeConnection();
+    delete m_currentRequest;
+    m_currentRequest = nullptr;
+}
+
+// Waits until the send queue is empty. Gives up, dropping the connection, when
+// no byte leaves the queue for "readTimeout" milliseconds.
+bool HttpConnectionHandler::drainOutput()
+{
+    while (m_socket->bytesToWrite() > 0) {
+        if (!m_socket->waitForBytesWritten(m_readTimeout)) {
+            m_socket->abort();
+            return false;
+        }
+    }
+    return true;
+}
+
+void HttpConnectionHandler::closeConnection()
+{
+    if (drainOutput())
+        m_socket->disconnectFromHost();
+}
+
+void HttpConnectionHandler::disconnected()
+{
+    qDebug("HttpConnectionHandler (%p): disconnected", static_cast<void*>(this));
+    m_socket->close();
+    m_readTimer.stop();
+    m_busy.storeRelease(0);
+}
+
+void HttpConnectionHandler::read()
+{
+    while (m_socket->bytesAvailable() && m_socket->state() == QAbstractSocket::ConnectedState) {
+        if (!m_currentRequest)
+            m_currentRequest = new HttpRequest(m_maxRequestSize, m_maxMultiPartSize);
+
+        while (m_socket->bytesAvailable() && m_currentRequest->status() != HttpRequest::Complete
+               && m_currentRequest->status() != HttpRequest::Aborted) {
+            m_currentRequest->readFrom(m_socket);
+            if (m_currentRequest->status() == HttpRequest::AwaitingBody)
+                startReadTimer();
+        }
+
+        if (m_currentRequest->status() == HttpRequest::Aborted) {
+            m_socket->write(kEntityTooLarge);
+            closeConnection();
+            delete m_currentRequest;
+            m_currentRequest = nullptr;
+            return;
+        }
+
+        if (m_currentRequest->status() != HttpRequest::Complete)
+            return;
+
+        m_readTimer.stop();
+        qDebug("HttpConnectionHandler (%p): received request", static_cast<void*>(this));
+
+        HttpResponse response(m_socket, m_readTimeout);
+        bool closeAfterResponse = m_currentRequest->header("Connection").compare("close", Qt::CaseInsensitive) == 0;
+        if (closeAfterResponse) {
+            response.setHeader("Connection", "close");
+            response.setHeader("Access-Control-Allow-Origin", "*");
+        } else if (m_currentRequest->version().compare("HTTP/1.0", Qt::CaseInsensitive) == 0) {
+            closeAfterResponse = true;
+            response.setHeader("Connection", "close");
+        }
+
+        try {
+            m_requestHandler->service(*m_currentRequest, response);
+        } catch (...) {
+            qCritical("HttpConnectionHandler (%p): An uncatched exception occured in the request handler",
+                      static_cast<void*>(this));
+        }
+
+        if (!response.lastPartSent())
+            response.write(QByteArray(), true);
+
+        qDebug("HttpConnectionHandler (%p): finished request", static_cast<void*>(this));
+
+        if (!closeAfterResponse) {
+            const QMap<QByteArray, QByteArray>& headers = response.headers();
+            if (headers.value("Connection").compare("close", Qt::CaseInsensitive) == 0)
+                closeAfterResponse = true;
+            else if (!headers.contains("Content-Length")
+                     && headers.value("Transfer-Encoding").compare("chunked", Qt::CaseInsensitive) != 0)
+                closeAfterResponse = true;
+        }
+
+        if (closeAfterResponse)
+            closeConnection();
+        else
+            startReadTimer();
+
+        delete m_currentRequest;
+        m_currentRequest = nullptr;
+    }
+}
+
+} // namespace quillon

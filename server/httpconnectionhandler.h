@@ -1,0 +1,60 @@
+#pragma once
+
+#include <QAtomicInt>
+#include <QThread>
+#include <QTimer>
+
+class QSettings;
+class QSslConfiguration;
+class QTcpSocket;
+
+namespace quillon {
+
+class HttpRequest;
+class HttpRequestHandler;
+
+typedef qintptr tSocketDescriptor;
+
+// Serves one connection at a time on a thread of its own: adopts an accepted
+// socket, reads requests, passes each to the request handler, and keeps the
+// connection alive or closes it. Reused for later connections by the pool.
+class HttpConnectionHandler : public QThread
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(HttpConnectionHandler)
+
+public:
+    HttpConnectionHandler(QSettings* settings, HttpRequestHandler* requestHandler,
+                          const QSslConfiguration* sslConfiguration = nullptr);
+    ~HttpConnectionHandler() override;
+
+    bool isBusy() const { return m_busy.loadAcquire() != 0; }
+    void setBusy() { m_busy.storeRelease(1); }
+
+public slots:
+    void handleConnection(quillon::tSocketDescriptor socketDescriptor);
+
+private slots:
+    void readTimeout();
+    void read();
+    void disconnected();
+
+private:
+    void run() override;
+    void startReadTimer();
+    bool drainOutput();
+    void closeConnection();
+
+    QSettings* m_settings;
+    QTcpSocket* m_socket = nullptr;
+    QTimer m_readTimer;
+    HttpRequest* m_currentRequest = nullptr;
+    HttpRequestHandler* m_requestHandler;
+    QAtomicInt m_busy;
+    const QSslConfiguration* m_sslConfiguration;
+    int m_readTimeout = 10000;
+    int m_maxRequestSize = 16000;
+    int m_maxMultiPartSize = 1000000;
+};
+
+} // namespace quillon

@@ -1,0 +1,109 @@
+#include "httpconnectionhandlerpool.h"
+
+#include "httpconnectionhandler.h"
+#include "settings.h"
+
+#include <QFile>
+#include <QSslCertificate>
+#include <QSslConfiguration>
+#include <QSslKey>
+#include <QSslSocket>
+#include <QtDebug>
+
+namespace quillon {
+
+HttpConnectionHandlerPool::HttpConnectionHandlerPool(QSettings* settings, HttpRequestHandler* requestHandler)
+    : m_settings(settings)
+    , m_requestHandler(requestHandler)
+{
+    loadSslConfiguration();
+    m_cleanupTimer.start(settingValue(m_settings, QStringLiteral("cleanupInterval"), 1000).toInt());
+    connect(&m_cleanupTimer, &QTimer::timeout, this, &HttpConnectionHandlerPool::cleanup);
+}
+
+HttpConnectionHandlerPool::~HttpConnectionHandlerPool()
+{
+    for (HttpConnectionHandler* handler : qAsConst(m_pool))
+        delete handler;
+    delete m_sslConfiguration;
+    qDebug("HttpConnectionHandlerPool (%p): destroyed", static_cast<void*>(this));
+}
+
+HttpConnectionHandler* HttpConnectionHandlerPool::acquireHandler()
+{
+    QMutexLocker locker(&m_mutex);
+    for (HttpConnectionHandler* handler : qAsConst(m_pool)) {
+        if (!handler->isBusy()) {
+            handler->setBusy();
+            return handler;
+        }
+    }
+    const int maxThreads = settingValue(m_settings, QStringLiteral("maxThreads"), 100).toInt();
+    if (m_pool.count() >= maxThreads)
+        return nullptr;
+    auto* handler = new HttpConnectionHandler(m_settings, m_requestHandler, m_sslConfiguration);
+    handler->setBusy();
+    m_pool.append(handler);
+    return handler;
+}
+
+int HttpConnectionHandlerPool::size() const
+{
+    QMutexLocker locker(&m_mutex);
+    return m_pool.count();
+}
+
+void HttpConnectionHandlerPool::cleanup()
+{
+    const int maxIdleHandlers = settingValue(m_settings, QStringLiteral("minThreads"), 1).toInt();
+    QMutexLocker locker(&m_mutex);
+    int idleCounter = 0;
+    for (HttpConnectionHandler* handler : qAsConst(m_pool)) {
+        if (handler->isBusy())
+            continue;
+        if (++idleCounter > maxIdleHandlers) {
+            m_pool.removeOne(handler);
+            delete handler;
+            qDebug("HttpConnectionHandlerPool: Removed connection handler (%p), pool size is now %i",
+                   static_cast<void*>(handler), m_pool.size());
+            break;
+        }
+    }
+}
+
+void HttpConnectionHandlerPool::loadSslConfiguration()
+{
+    QString keyFileName = settingValue(m_settings, QStringLiteral("sslKeyFile"), QString()).toString();
+    QString certFileName = settingValue(m_settings, QStringLiteral("sslCertFile"), QString()).toString();
+    if (keyFileName.isEmpty() || certFileName.isEmpty())
+        return;
+
+    keyFileName = resolveAgainstSettingsFile(m_settings, keyFileName);
+    certFileName = resolveAgainstSettingsFile(m_settings, certFileName);
+
+    QFile certFile(certFileName);
+    if (!certFile.open(QIODevice::ReadOnly)) {
+        qCritical("HttpConnectionHandlerPool: cannot open sslCertFile %s", qPrintable(certFileName));
+        return;
+    }
+    QSslCertificate certificate(&certFile, QSsl::Pem);
+    certFile.close();
+
+    QFile keyFile(keyFileName);
+    if (!keyFile.open(QIODevice::ReadOnly)) {
+        qCritical("HttpConnectionHandlerPool: cannot open sslKeyFile %s", qPrintable(keyFileName));
+        return;
+    }
+    QSslKey sslKey(&keyFile, QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey);
+    keyFile.close();
+
+    m_sslConfiguration = new QSslConfiguration;
+    m_sslConfiguration->setLocalCertificate(certificate);
+    m_sslConfiguration->setPrivateKey(sslKey);
+    m_sslConfiguration->setPeerVerifyMode(QSslSocket::VerifyNone);
+    // Only protocols that current clients still accept: TLS 1.2 and later.
+    m_sslConfiguration->setProtocol(QSsl::TlsV1_2OrLater);
+    qDebug("HttpConnectionHandlerPool: SSL settings loaded");
+}
+
+} // namespace quillon

@@ -1,0 +1,47 @@
+#pragma once
+
+#include <QList>
+#include <QMutex>
+#include <QObject>
+#include <QTimer>
+
+class QSettings;
+class QSslConfiguration;
+
+namespace quillon {
+
+class HttpConnectionHandler;
+class HttpRequestHandler;
+
+// Hands out idle connection handlers, creates new ones up to "maxThreads",
+// and retires one idle handler per "cleanupInterval" down to "minThreads".
+class HttpConnectionHandlerPool : public QObject
+{
+    Q_OBJECT
+    Q_DISABLE_COPY(HttpConnectionHandlerPool)
+
+public:
+    HttpConnectionHandlerPool(QSettings* settings, HttpRequestHandler* requestHandler);
+    ~HttpConnectionHandlerPool() override;
+
+    // An idle handler, already marked busy, or null when "maxThreads" are busy.
+    HttpConnectionHandler* acquireHandler();
+
+    int size() const;
+    bool isSslEnabled() const { return m_sslConfiguration != nullptr; }
+
+public slots:
+    void cleanup();
+
+private:
+    void loadSslConfiguration();
+
+    QSettings* m_settings;
+    HttpRequestHandler* m_requestHandler;
+    QList<HttpConnectionHandler*> m_pool;
+    QTimer m_cleanupTimer;
+    mutable QMutex m_mutex;
+    QSslConfiguration* m_sslConfiguration = nullptr;
+};
+
+} // namespace quillon

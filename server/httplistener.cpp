@@ -1,0 +1,59 @@
+#include "httplistener.h"
+
+#include "httpconnectionhandlerpool.h"
+#include "settings.h"
+
+#include <QTcpSocket>
+#include <QtDebug>
+
+namespace quillon {
+
+HttpListener::HttpListener(QSettings* settings, HttpRequestHandler* requestHandler, QObject* parent)
+    : QTcpServer(parent)
+    , m_settings(settings)
+    , m_requestHandler(requestHandler)
+{
+    qRegisterMetaType<tSocketDescriptor>("tSocketDescriptor");
+    qRegisterMetaType<tSocketDescriptor>("quillon::tSocketDescriptor");
+    startListening();
+}
+
+HttpListener::~HttpListener()
+{
+    close();
+    qDebug("HttpListener: closed");
+    delete m_pool;
+    qDebug("HttpListener: destroyed");
+}
+
+void HttpListener::startListening()
+{
+    if (!m_pool)
+        m_pool = new HttpConnectionHandlerPool(m_settings, m_requestHandler);
+    const QString host = settingValue(m_settings, QStringLiteral("host")).toString();
+    const quint16 port = quint16(settingValue(m_settings, QStringLiteral("port")).toInt());
+    const QHostAddress address = host.isEmpty() ? QHostAddress(QHostAddress::Any) : QHostAddress(host);
+    if (listen(address, port))
+        qDebug("HttpListener: Listening on port %i", int(serverPort()));
+    else
+        qCritical("HttpListener: Cannot bind on port %i: %s", int(port), qPrintable(errorString()));
+}
+
+void HttpListener::incomingConnection(tSocketDescriptor socketDescriptor)
+{
+    HttpConnectionHandler* handler = m_pool ? m_pool->acquireHandler() : nullptr;
+    if (handler) {
+        QMetaObject::invokeMethod(handler, "handleConnection", Qt::QueuedConnection,
+                                  Q_ARG(quillon::tSocketDescriptor, socketDescriptor));
+        return;
+    }
+
+    qDebug("HttpListener: Too many incoming connections");
+    auto* socket = new QTcpSocket(this);
+    socket->setSocketDescriptor(socketDescriptor);
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    socket->write("HTTP/1.1 503 too many connections\r\nConnection: close\r\n\r\nToo many connections\r\n");
+    socket->disconnectFromHost();
+}
+
+} // namespace quillon

@@ -1,0 +1,387 @@
+#include "httprequest.h"
+
+#include "httpcookie.h"
+#include "settings.h"
+
+#include <QIODevice>
+#include <QTemporaryFile>
+#include <QtDebug>
+
+namespace quillon {
+
+namespace {
+constexpr qint64 kMultipartReadBlock = 65536;
+}
+
+HttpRequest::HttpRequest(QSettings* settings)
+    : HttpRequest(settingValue(settings, QStringLiteral("maxRequestSize"), "16000").toInt(),
+                  settingValue(settings, QStringLiteral("maxMultiPartSize"), "1000000").toInt())
+{
+}
+
+HttpRequest::HttpRequest(int maxRequestSize, int maxMultiPartSize)
+    : m_maxSize(maxRequestSize)
+    , m_maxMultiPartSize(maxMultiPartSize)
+{
+}
+
+HttpRequest::~HttpRequest()
+{
+    for (QTemporaryFile* file : qAsConst(m_uploadedFiles)) {
+        if (file->isOpen())
+            file->close();
+        delete file;
+    }
+    if (m_tempFile) {
+        if (m_tempFile->isOpen())
+            m_tempFile->close();
+        delete m_tempFile;
+    }
+}
+
+void HttpRequest::readFrom(QIODevice* socket)
+{
+    switch (m_status) {
+    case AwaitingRequestLine:
+        readRequestLine(socket);
+        break;
+    case AwaitingHeader:
+        readHeader(socket);
+        break;
+    case AwaitingBody:
+        readBody(socket);
+        break;
+    default:
+        return;
+    }
+
+    if (m_status != Aborted) {
+        const bool multipart = !m_boundary.isEmpty();
+        if ((!multipart && m_currentSize > m_maxSize) || (multipart && m_currentSize > m_maxMultiPartSize)) {
+            qWarning("HttpRequest: received too many bytes");
+            m_status = Aborted;
+        }
+    }
+
+    if (m_status == Complete) {
+        decodeParameters();
+        extractCookies();
+    }
+}
+
+// Reads up to the next LF without exceeding the header budget. Each byte is
+// counted once, when it arrives. Returns true with the trimmed line once a
+// whole line has arrived.
+bool HttpRequest::readLine(QIODevice* socket, QByteArray& line)
+{
+    const qint64 budget = m_maxSize - m_currentSize;
+    if (budget <= 0) {
+        qWarning("HttpRequest: received too many bytes");
+        m_status = Aborted;
+        return false;
+    }
+    const QByteArray part = socket->readLine(budget + 1);
+    m_currentSize += part.size();
+    m_lineBuffer.append(part);
+    if (!m_lineBuffer.endsWith('\n'))
+        return false;
+    line = m_lineBuffer.trimmed();
+    m_lineBuffer.clear();
+    return true;
+}
+
+void HttpRequest::readRequestLine(QIODevice* socket)
+{
+    QByteArray line;
+    if (!readLine(socket, line) || line.isEmpty())
+        return;
+    const QList<QByteArray> parts = line.split(' ');
+    if (parts.size() != 3 || !parts.at(2).contains("HTTP")) {
+        qWarning("HttpRequest: received broken HTTP request, invalid first line");
+        m_status = Aborted;
+        return;
+    }
+    m_method = parts.at(0);
+    m_path = parts.at(1);
+    m_version = parts.at(2);
+    m_status = AwaitingHeader;
+}
+
+void HttpRequest::readHeader(QIODevice* socket)
+{
+    QByteArray line;
+    if (!readLine(socket, line))
+        return;
+    const int colon = line.indexOf(':');
+    if (colon > 0) {
+        m_currentHeader = line.left(colon).toLower();
+        m_headers.insert(m_currentHeader, line.mid(colon + 1).trimmed());
+    } else if (!line.isEmpty()) {
+        // A continuation of the previous header (folding).
+        if (m_headers.contains(m_currentHeader))
+            m_headers.insert(m_currentHeader, m_headers.value(m_currentHeader) + ' ' + line);
+    } else {
+        finishHeader();
+    }
+}
+
+void HttpRequest::finishHeader()
+{
+    const QByteArray contentType = m_headers.value("content-type");
+    if (contentType.startsWith("multipart/form-data")) {
+        const int pos = contentType.indexOf("boundary=");
+        if (pos >= 0) {
+            m_boundary = contentType.mid(pos + 9);
+            if (m_boundary.size() >= 2 && m_boundary.startsWith('"') && m_boundary.endsWith('"'))
+                m_boundary = m_boundary.mid(1, m_boundary.size() - 2);
+        }
+    }
+    const QByteArray contentLength = m_headers.value("content-length");
+    if (!contentLength.isEmpty())
+        m_expectedBodySize = contentLength.toInt();
+
+    // A negative length completes the request without a body, like one that
+    // is not a number.
+    if (m_expectedBodySize <= 0) {
+        m_status = Complete;
+    } else if (m_boundary.isEmpty() && m_currentSize + m_expectedBodySize > m_maxSize) {
+        qWarning("HttpRequest: expected body is too large");
+        m_status = Aborted;
+    } else if (!m_boundary.isEmpty() && m_expectedBodySize > m_maxMultiPartSize) {
+        qWarning("HttpRequest: expected multipart body is too large");
+        m_status = Aborted;
+    } else {
+        m_status = AwaitingBody;
+    }
+}
+
+void HttpRequest::readBody(QIODevice* socket)
+{
+    if (m_boundary.isEmpty()) {
+        const QByteArray part = socket->read(m_expectedBodySize - m_bodyData.size());
+        m_currentSize += part.size();
+        m_bodyData.append(part);
+        if (m_bodyData.size() >= m_expectedBodySize)
+            m_status = Complete;
+        return;
+    }
+
+    if (!m_tempFile)
+        m_tempFile = new QTemporaryFile;
+    if (!m_tempFile->isOpen())
+        m_tempFile->open();
+    qint64 fileSize = m_tempFile->size();
+    const qint64 toRead = qMin(m_expectedBodySize - fileSize, kMultipartReadBlock);
+    const QByteArray part = socket->read(toRead);
+    const qint64 written = m_tempFile->write(part);
+    if (written > 0)
+        fileSize += written;
+    if (fileSize >= m_maxMultiPartSize) {
+        qWarning("HttpRequest: received too many multipart bytes");
+        m_status = Aborted;
+    } else if (fileSize >= m_expectedBodySize) {
+        m_tempFile->flush();
+        if (m_tempFile->error() != QFileDevice::NoError)
+            qCritical("HttpRequest: Error writing temp file for multipart body");
+        parseMultipartFile();
+        m_tempFile->close();
+        m_status = Complete;
+    } else if (written < 0 || (written == 0 && !part.isEmpty())) {
+        // The spool file cannot take more bytes: give up rather than re-read
+        // the same budget forever.
+        qCritical("HttpRequest: Error writing temp file for multipart body");
+        m_status = Aborted;
+    }
+}
+
+void HttpRequest::decodeParameters()
+{
+    QByteArray rawParameters;
+    const int question = m_path.indexOf('?');
+    if (question >= 0) {
+        rawParameters = m_path.mid(question + 1);
+        m_path = m_path.left(question);
+    }
+    const QByteArray contentType = m_headers.value("content-type");
+    if (!m_bodyData.isEmpty() && (contentType.isEmpty() || contentType.startsWith("application/x-www-form-urlencoded"))) {
+        if (!rawParameters.isEmpty()) {
+            rawParameters.append('&');
+            rawParameters.append(m_bodyData);
+        } else {
+            rawParameters = m_bodyData;
+        }
+    }
+    const QList<QByteArray> list = rawParameters.split('&');
+    for (const QByteArray& part : list) {
+        const int equals = part.indexOf('=');
+        if (equals >= 0) {
+            const QByteArray name = part.left(equals).trimmed();
+            const QByteArray value = part.mid(equals + 1).trimmed();
+            m_parameters.insert(urlDecode(name), urlDecode(value));
+        } else if (!part.isEmpty()) {
+            m_parameters.insert(urlDecode(part), QByteArray());
+        }
+    }
+}
+
+void HttpRequest::extractCookies()
+{
+    const QList<QByteArray> cookieHeaders = m_headers.values("cookie");
+    for (const QByteArray& cookieHeader : cookieHeaders) {
+        const QList<QByteArray> pieces = HttpCookie::splitSemicolonList(cookieHeader);
+        for (const QByteArray& piece : pieces) {
+            const int equals = piece.indexOf('=');
+            if (equals >= 0)
+                m_cookies.insert(piece.left(equals).trimmed(), piece.mid(equals + 1).trimmed());
+            else
+                m_cookies.insert(piece.trimmed(), QByteArray());
+        }
+    }
+    m_headers.remove("cookie");
+}
+
+QByteArray HttpRequest::header(const QByteArray& name) const
+{
+    return m_headers.value(name.toLower());
+}
+
+QByteArray HttpRequest::parameter(const QByteArray& name) const
+{
+    return m_parameters.value(name);
+}
+
+QTemporaryFile* HttpRequest::uploadedFile(const QByteArray& fieldName) const
+{
+    QTemporaryFile* file = m_uploadedFiles.value(fieldName);
+    if (file)
+        file->seek(0);
+    return file;
+}
+
+QByteArray HttpRequest::cookie(const QByteArray& name) const
+{
+    return m_cookies.value(name);
+}
+
+QByteArray HttpRequest::urlDecode(const QByteArray& source)
+{
+    QByteArray buffer(source);
+    buffer.replace('+', ' ');
+    int percent = buffer.indexOf('%');
+    while (percent >= 0) {
+        bool ok = false;
+        const int byte = buffer.mid(percent + 1, 2).toInt(&ok, 16);
+        if (ok)
+            buffer.replace(percent, 3, QByteArray(1, char(byte & 0xff)));
+        percent = buffer.indexOf('%', percent + 1);
+    }
+    return buffer;
+}
+
+void HttpRequest::storeUpload(const QByteArray& fieldName, QTemporaryFile* file)
+{
+    QTemporaryFile* replaced = m_uploadedFiles.value(fieldName);
+    m_uploadedFiles.insert(fieldName, file);
+    delete replaced;
+}
+
+namespace {
+// The text between opener and the next double quote, or empty.
+QByteArray quotedAttribute(const QByteArray& line, const QByteArray& opener, bool* found)
+{
+    const int start = line.indexOf(opener);
+    if (start < 0)
+        return QByteArray();
+    const int valueStart = start + opener.size();
+    const int end = line.indexOf('"', valueStart);
+    if (end < valueStart)
+        return QByteArray();
+    *found = true;
+    return line.mid(valueStart, end - valueStart);
+}
+} // namespace
+
+void HttpRequest::parseMultipartFile()
+{
+    qDebug("HttpRequest: parsing multipart temp file");
+    m_tempFile->seek(0);
+    const QByteArray delimiter = "--" + m_boundary;
+    const QByteArray closingDelimiter = m_boundary + "--";
+    bool finished = false;
+    while (!m_tempFile->atEnd() && !finished && m_tempFile->error() == QFileDevice::NoError) {
+        QByteArray fieldName;
+        QByteArray fileName;
+        while (!m_tempFile->atEnd() && m_tempFile->error() == QFileDevice::NoError) {
+            const QByteArray line = m_tempFile->readLine(kMultipartReadBlock).trimmed();
+            if (line.startsWith("Content-Disposition:")) {
+                if (line.contains("form-data")) {
+                    bool found = false;
+                    const QByteArray name = quotedAttribute(line, " name=\"", &found);
+                    if (found)
+                        fieldName = name;
+                    found = false;
+                    const QByteArray file = quotedAttribute(line, " filename=\"", &found);
+                    if (found)
+                        fileName = file;
+                } else {
+                    qDebug("HttpRequest: ignoring unsupported content part %s", line.constData());
+                }
+            } else if (line.isEmpty()) {
+                break;
+            }
+        }
+
+        const bool isField = fileName.isEmpty() && !fieldName.isEmpty();
+        const bool isFile = !fileName.isEmpty() && !fieldName.isEmpty();
+        QTemporaryFile* uploadedFile = nullptr;
+        QByteArray fieldValue;
+        bool partEnded = false;
+        while (!m_tempFile->atEnd() && m_tempFile->error() == QFileDevice::NoError) {
+            const QByteArray line = m_tempFile->readLine(kMultipartReadBlock);
+            if (line.startsWith(delimiter)) {
+                partEnded = true;
+                if (isField) {
+                    fieldValue.chop(2);
+                    m_parameters.insert(fieldName, fieldValue);
+                    qDebug("HttpRequest: set parameter %s=%s", fieldName.constData(), fieldValue.constData());
+                } else if (isFile) {
+                    // A file part with no content line still yields an (empty) upload.
+                    if (!uploadedFile) {
+                        uploadedFile = new QTemporaryFile;
+                        uploadedFile->open();
+                    }
+                    uploadedFile->resize(qMax<qint64>(0, uploadedFile->size() - 2));
+                    uploadedFile->flush();
+                    uploadedFile->seek(0);
+                    m_parameters.insert(fieldName, fileName);
+                    qDebug("HttpRequest: set parameter %s=%s", fieldName.constData(), fileName.constData());
+                    storeUpload(fieldName, uploadedFile);
+                    qDebug("HttpRequest: uploaded file size is %i", int(uploadedFile->size()));
+                    uploadedFile = nullptr;
+                }
+                if (line.contains(closingDelimiter))
+                    finished = true;
+                break;
+            }
+            if (isField) {
+                m_currentSize += line.size();
+                fieldValue.append(line);
+            } else if (isFile) {
+                if (!uploadedFile) {
+                    uploadedFile = new QTemporaryFile;
+                    uploadedFile->open();
+                }
+                uploadedFile->write(line);
+                if (uploadedFile->error() != QFileDevice::NoError)
+                    qCritical("HttpRequest: error writing temp file, %s", qPrintable(uploadedFile->errorString()));
+            }
+        }
+        // Only parts whose closing delimiter was seen are kept.
+        if (!partEnded)
+            delete uploadedFile;
+    }
+    if (m_tempFile->error() != QFileDevice::NoError)
+        qCritical("HttpRequest: cannot read temp file, %s", qPrintable(m_tempFile->errorString()));
+}
+
+} // namespace quillon

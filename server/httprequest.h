@@ -1,0 +1,77 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMap>
+#include <QMultiMap>
+
+class QIODevice;
+class QSettings;
+class QTemporaryFile;
+
+namespace quillon {
+
+// One HTTP/1.x request, parsed incrementally from whatever bytes the
+// connection delivers, and afterwards the read-only record of that request.
+class HttpRequest
+{
+    Q_DISABLE_COPY(HttpRequest)
+
+public:
+    enum RequestStatus { AwaitingRequestLine, AwaitingHeader, AwaitingBody, Complete, Aborted };
+
+    explicit HttpRequest(QSettings* settings);
+    HttpRequest(int maxRequestSize, int maxMultiPartSize);
+    virtual ~HttpRequest();
+
+    // Consumes available bytes of the device (a socket in production) and
+    // advances the state.
+    void readFrom(QIODevice* socket);
+
+    RequestStatus status() const { return m_status; }
+    QByteArray method() const { return m_method; }
+    QByteArray path() const { return urlDecode(m_path); }
+    QByteArray rawPath() const { return m_path; }
+    QByteArray version() const { return m_version; }
+
+    QByteArray header(const QByteArray& name) const;
+    QMultiMap<QByteArray, QByteArray> headerMap() const { return m_headers; }
+    QByteArray parameter(const QByteArray& name) const;
+    QMultiMap<QByteArray, QByteArray> parameterMap() const { return m_parameters; }
+    QByteArray body() const { return m_bodyData; }
+    QTemporaryFile* uploadedFile(const QByteArray& fieldName) const;
+    QByteArray cookie(const QByteArray& name) const;
+    QMap<QByteArray, QByteArray> cookieMap() const { return m_cookies; }
+
+    static QByteArray urlDecode(const QByteArray& source);
+
+private:
+    bool readLine(QIODevice* socket, QByteArray& line);
+    void readRequestLine(QIODevice* socket);
+    void readHeader(QIODevice* socket);
+    void readBody(QIODevice* socket);
+    void finishHeader();
+    void decodeParameters();
+    void extractCookies();
+    void parseMultipartFile();
+    void storeUpload(const QByteArray& fieldName, QTemporaryFile* file);
+
+    QMultiMap<QByteArray, QByteArray> m_headers;
+    QMultiMap<QByteArray, QByteArray> m_parameters;
+    QMap<QByteArray, QTemporaryFile*> m_uploadedFiles;
+    QMap<QByteArray, QByteArray> m_cookies;
+    QByteArray m_method;
+    QByteArray m_path;
+    QByteArray m_version;
+    QByteArray m_bodyData;
+    RequestStatus m_status = AwaitingRequestLine;
+    int m_maxSize;
+    int m_maxMultiPartSize;
+    qint64 m_currentSize = 0;
+    qint64 m_expectedBodySize = 0;
+    QByteArray m_currentHeader;
+    QByteArray m_boundary;
+    QTemporaryFile* m_tempFile = nullptr;
+    QByteArray m_lineBuffer;
+};
+
+} // namespace quillon

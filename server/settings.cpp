@@ -1,0 +1,32 @@
+#include "settings.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QMutex>
+#include <QMutexLocker>
+
+namespace quillon {
+
+namespace {
+QMutex& settingsMutex()
+{
+    static QMutex mutex;
+    return mutex;
+}
+} // namespace
+
+QVariant settingValue(QSettings* settings, const QString& key, const QVariant& defaultValue)
+{
+    QMutexLocker locker(&settingsMutex());
+    return settings->value(key, defaultValue);
+}
+
+QString resolveAgainstSettingsFile(QSettings* settings, const QString& path)
+{
+    if (!QDir::isRelativePath(path) || settings->format() == QSettings::NativeFormat)
+        return path;
+    QFileInfo configFile(settings->fileName());
+    return QFileInfo(configFile.absolutePath(), path).absoluteFilePath();
+}
+
+} // namespace quillon

@@ -1,0 +1,19 @@
+#pragma once
+
+#include <QSettings>
+#include <QString>
+#include <QVariant>
+
+namespace quillon {
+
+// One configuration group is shared by the listener, the pool and every
+// connection-handler thread. QSettings is not safe for concurrent use, so every
+// read from a group that worker threads touch goes through this function,
+// which serialises the reads.
+QVariant settingValue(QSettings* settings, const QString& key, const QVariant& defaultValue = QVariant());
+
+// Resolves a relative file or directory name against the directory of the
+// configuration file, when the settings come from a file.
+QString resolveAgainstSettingsFile(QSettings* settings, const QString& path);
+
+} // namespace quillon

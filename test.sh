@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Installs what is missing, builds everything and runs every test suite.
+# TORVANE_QUICK=1 skips the sanitizer build and the fuzzers.
+# TORVANE_FUZZ_SECONDS sets the time per fuzz target (default 60).
+set -euo pipefail
+cd "$(dirname "$0")"
+jobs=$(nproc)
+
+tools/install-deps.sh test
+
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake --build build -j"$jobs"
+
+if [ "${TORVANE_QUICK:-0}" != 1 ]; then
+  echo "== server suites under AddressSanitizer and UndefinedBehaviorSanitizer"
+  cmake -S . -B build-asan -DTORVANE_ASAN=ON -DTORVANE_BUILD_CLIENT=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
+  cmake --build build-asan -j"$jobs"
+  (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -L server)
+
+  echo "== fuzzing"
+  CC=clang CXX=clang++ cmake -S . -B build-fuzz -DTORVANE_FUZZ=ON -DTORVANE_ASAN=ON -DTORVANE_BUILD_TESTS=OFF \
+    -DTORVANE_BUILD_CLIENT=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+  cmake --build build-fuzz -j"$jobs"
+  tools/run-fuzzers.sh build-fuzz/tests/fuzz "${TORVANE_FUZZ_SECONDS:-60}"
+fi
+
+echo "== all suites"
+cd build && ctest --output-on-failure

@@ -1,0 +1,148 @@
+#include "testserver.h"
+
+#include "httpconnectionhandlerpool.h"
+#include "httplistener.h"
+
+#include <QDeadlineTimer>
+#include <QElapsedTimer>
+#include <QSettings>
+#include <QTcpSocket>
+#include <QTest>
+
+namespace {
+QMutex logMutex;
+QStringList logLines;
+QtMessageHandler previousHandler = nullptr;
+int captureDepth = 0;
+
+void recordMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    {
+        QMutexLocker locker(&logMutex);
+        logLines.append(message);
+    }
+    if (type != QtDebugMsg && previousHandler)
+        previousHandler(type, context, message);
+}
+} // namespace
+
+LogCapture::LogCapture()
+{
+    QMutexLocker locker(&logMutex);
+    if (captureDepth++ == 0)
+        previousHandler = qInstallMessageHandler(recordMessage);
+    logLines.clear();
+}
+
+LogCapture::~LogCapture()
+{
+    QMutexLocker locker(&logMutex);
+    if (--captureDepth == 0)
+        qInstallMessageHandler(previousHandler);
+}
+
+QStringList LogCapture::messages() const
+{
+    QMutexLocker locker(&logMutex);
+    return logLines;
+}
+
+int LogCapture::count(const QString& fragment) const
+{
+    QMutexLocker locker(&logMutex);
+    int n = 0;
+    for (const QString& line : qAsConst(logLines))
+        n += line.contains(fragment) ? 1 : 0;
+    return n;
+}
+
+bool LogCapture::waitFor(const QString& fragment, int wanted, int timeoutMs) const
+{
+    QDeadlineTimer deadline(timeoutMs);
+    while (count(fragment) < wanted) {
+        if (deadline.hasExpired())
+            return false;
+        QTest::qWait(10);
+    }
+    return true;
+}
+
+void LogCapture::clear()
+{
+    QMutexLocker locker(&logMutex);
+    logLines.clear();
+}
+
+ServerThread::ServerThread(quillon::HttpRequestHandler* handler, const QVariantMap& listenerKeys)
+    : m_handler(handler)
+    , m_keys(listenerKeys)
+{
+}
+
+ServerThread::~ServerThread()
+{
+    quit();
+    wait();
+}
+
+bool ServerThread::startAndWait()
+{
+    start();
+    return m_ready.tryAcquire(1, 10000) && m_port != 0;
+}
+
+int ServerThread::poolSize() const
+{
+    return m_listener && m_listener->connectionPool() ? m_listener->connectionPool()->size() : -1;
+}
+
+void ServerThread::run()
+{
+    const QString iniFile = m_dir.filePath(QStringLiteral("test.ini"));
+    {
+        QSettings writer(iniFile, QSettings::IniFormat);
+        writer.beginGroup(QStringLiteral("listener"));
+        if (!m_keys.contains(QStringLiteral("host")))
+            writer.setValue(QStringLiteral("host"), QStringLiteral("127.0.0.1"));
+        for (auto it = m_keys.cbegin(); it != m_keys.cend(); ++it)
+            writer.setValue(it.key(), it.value());
+    }
+    QSettings settings(iniFile, QSettings::IniFormat);
+    settings.beginGroup(QStringLiteral("listener"));
+    quillon::HttpListener listener(&settings, m_handler);
+    m_listener = &listener;
+    m_port = listener.isListening() ? listener.serverPort() : 0;
+    m_ready.release();
+    exec();
+    m_listener = nullptr;
+}
+
+namespace rawclient {
+
+QByteArray exchange(quint16 port, const QByteArray& request, int timeoutMs, bool* closedByServer)
+{
+    QTcpSocket socket;
+    socket.connectToHost(QHostAddress::LocalHost, port);
+    if (!socket.waitForConnected(3000))
+        return QByteArray();
+    socket.write(request);
+    socket.waitForBytesWritten(3000);
+    QByteArray answer;
+    QElapsedTimer timer;
+    timer.start();
+    bool closed = false;
+    while (timer.elapsed() < timeoutMs) {
+        if (socket.state() != QAbstractSocket::ConnectedState) {
+            closed = true;
+            break;
+        }
+        socket.waitForReadyRead(qMax<qint64>(1, timeoutMs - timer.elapsed()));
+        answer += socket.readAll();
+    }
+    answer += socket.readAll();
+    if (closedByServer)
+        *closedByServer = closed;
+    return answer;
+}
+
+} // namespace rawclient

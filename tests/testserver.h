@@ -1,0 +1,80 @@
+#pragma once
+
+#include "httprequest.h"
+#include "httprequesthandler.h"
+#include "httpresponse.h"
+
+#include <QMap>
+#include <QMutex>
+#include <QSemaphore>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QThread>
+#include <QVariant>
+#include <functional>
+
+namespace quillon {
+class HttpListener;
+}
+
+// Request handler whose behaviour a test sets with a function.
+class ScriptedHandler : public quillon::HttpRequestHandler
+{
+public:
+    using Script = std::function<void(quillon::HttpRequest&, quillon::HttpResponse&)>;
+    explicit ScriptedHandler(Script script = Script()) : m_script(std::move(script)) {}
+    void setScript(Script script) { m_script = std::move(script); }
+    void service(quillon::HttpRequest& request, quillon::HttpResponse& response) override
+    {
+        if (m_script)
+            m_script(request, response);
+        else
+            quillon::HttpRequestHandler::service(request, response);
+    }
+
+private:
+    Script m_script;
+};
+
+// Records every message of Qt's logger while it exists.
+class LogCapture
+{
+public:
+    LogCapture();
+    ~LogCapture();
+    QStringList messages() const;
+    int count(const QString& fragment) const;
+    bool waitFor(const QString& fragment, int count = 1, int timeoutMs = 5000) const;
+    void clear();
+};
+
+// An HttpListener on its own thread (so that a test can use blocking
+// sockets), configured from a temporary INI file with the given listener keys.
+class ServerThread : public QThread
+{
+public:
+    ServerThread(quillon::HttpRequestHandler* handler, const QVariantMap& listenerKeys);
+    ~ServerThread() override;
+
+    bool startAndWait();
+    quint16 port() const { return m_port; }
+    QString iniDirectory() const { return m_dir.path(); }
+    int poolSize() const;
+
+protected:
+    void run() override;
+
+private:
+    QTemporaryDir m_dir;
+    quillon::HttpRequestHandler* m_handler;
+    QVariantMap m_keys;
+    QSemaphore m_ready;
+    quint16 m_port = 0;
+    quillon::HttpListener* m_listener = nullptr;
+};
+
+// Blocking raw client helpers.
+namespace rawclient {
+// Sends the bytes, then reads until the server closes or the timeout passes.
+QByteArray exchange(quint16 port, const QByteArray& request, int timeoutMs = 5000, bool* closedByServer = nullptr);
+}

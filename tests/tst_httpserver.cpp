@@ -1,0 +1,520 @@
+// The HTTP server driven over real loopback sockets: exact byte streams,
+// keep-alive rules, refusals, the handler pool and TLS.
+#include "httpconnectionhandler.h"
+#include "testserver.h"
+
+#include <QDir>
+#include <QElapsedTimer>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTemporaryDir>
+#include <QStandardPaths>
+#include <QTcpSocket>
+#include <QTest>
+
+using namespace quillon;
+
+namespace {
+
+const QByteArray kSimpleGet = "GET / HTTP/1.1\r\nHost: x\r\n\r\n";
+const QByteArray k413 = "HTTP/1.1 413 entity too large\r\nConnection: close\r\n\r\n413 Entity too large\r\n";
+const QByteArray k503 = "HTTP/1.1 503 too many connections\r\nConnection: close\r\n\r\nToo many connections\r\n";
+
+// Reads from a kept-alive connection until the buffer holds `wanted` bytes.
+QByteArray readAtLeast(QTcpSocket& socket, int wanted, int timeoutMs = 5000)
+{
+    QByteArray data;
+    QElapsedTimer timer;
+    timer.start();
+    while (data.size() < wanted && timer.elapsed() < timeoutMs) {
+        if (!socket.bytesAvailable())
+            socket.waitForReadyRead(50);
+        data += socket.readAll();
+    }
+    return data;
+}
+
+bool connectTo(QTcpSocket& socket, quint16 port, const QHostAddress& address = QHostAddress::LocalHost)
+{
+    socket.connectToHost(address, port);
+    return socket.waitForConnected(3000);
+}
+
+void fixedBody(HttpRequest&, HttpResponse& response)
+{
+    response.setHeader("Content-Type", "text/plain");
+    response.write("hello", true);
+}
+
+} // namespace
+
+class TestHttpServer : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void fixedLengthAnswerHasSortedHeadersCookiesAndCrossOrigin();
+    void severalPartsOnKeepAliveAreChunkedAndConnectionStays();
+    void responseConnectionCloseStreamsUntilClose();
+    void requestConnectionCloseIsAnsweredAndClosed();
+    void http10IsClosedAndNeverChunked();
+    void pipelinedRequestsAreAnsweredInOrder();
+    void silentHandlerGivesEmpty200();
+    void throwingHandlerStillAnswers();
+    void baseHandlerAnswers501();
+    void refusalsGetThe413Text_data();
+    void refusalsGetThe413Text();
+    void secondConnectionGets503WithOneThread();
+    void silentConnectionIsClosedAfterReadTimeout();
+    void requestInOneByteSegmentsIsServed();
+    void stalledReaderReleasesTheWorker();
+    void poolGrowsAndShrinksOnePerInterval();
+    void busyHandlerIsNeverRetired();
+    void unadoptableDescriptorLeavesHandlerIdle();
+    void emptyHostListensOnIpv4AndIpv6();
+    void curlKeepsTheConnectionAlive();
+    void tlsServesCurlAndRefusesTls10();
+    void missingTlsFilesFallBackToPlainTcp();
+    void keyWithoutCertificateMeansNoTls();
+
+private:
+    bool haveTool(const char* name) { return !QStandardPaths::findExecutable(QLatin1String(name)).isEmpty(); }
+    bool makeCertificate(const QString& dir);
+};
+
+void TestHttpServer::fixedLengthAnswerHasSortedHeadersCookiesAndCrossOrigin()
+{
+    ScriptedHandler handler([](HttpRequest&, HttpResponse& response) {
+        response.setHeader("Content-Type", "text/plain");
+        response.setHeader("Access-Control-Allow-Origin", "example.org"); // replaced
+        response.setCookie(HttpCookie("sid", "abc", 3600, "/"));
+        response.write("hello", true);
+    });
+    ServerThread server(&handler, {});
+    QVERIFY(server.startAndWait());
+    QTcpSocket socket;
+    QVERIFY(connectTo(socket, server.port()));
+    socket.write(kSimpleGet);
+    const QByteArray expected = "HTTP/1.1 200 OK\r\n"
+                                "Access-Control-Allow-Origin: *\r\n"
+                                "Content-Length: 5\r\n"
+                                "Content-Type: text/plain\r\n"
+                                "Set-Cookie: sid=abc; Max-Age=3600; Path=/; Version=1\r\n"
+                                "\r\n"
+                                "hello";
+    QCOMPARE(readAtLeast(socket, expected.size()), expected);
+    QTest::qWait(50);
+    QCOMPARE(socket.state(), QAbstractSocket::ConnectedState);
+}
+
+void TestHttpServer::severalPartsOnKeepAliveAreChunkedAndConnectionStays()
+{
+    ScriptedHandler handler([](HttpRequest&, HttpResponse& response) {
+        response.write(QByteArray(300, 'a'));
+        response.write(QByteArray(10, 'b'), true);
+    });
+    ServerThread server(&handler, {});
+    QVERIFY(server.startAndWait());
+    QTcpSocket socket;
+    QVERIFY(connectTo(socket, server.port()));
+    const QByteArray expected = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n12c\r\n" + QByteArray(300, 'a')
+        + "\r\na\r\n" + QByteArray(10, 'b') + "\r\n0\r\n\r\n";
+    for (int round = 0; round < 2; ++round) {
+        socket.write(kSimpleGet);
+        QCOMPARE(readAtLeast(socket, expected.size()), expected);
+    }
+}
+
+void TestHttpServer::responseConnectionCloseStreamsUntilClose()
+{
+    ScriptedHandler handler([](HttpRequest&, HttpResponse& response) {
+        response.setHeader("Connection", "CLOSE");
+        response.write("part1 ");
+        response.write("part2");
+    });
+    ServerThread server(&handler, {});
+    QVERIFY(server.startAndWait());
+    bool closed = false;
+    const QByteArray answer = rawclient::exchange(server.port(), kSimpleGet, 5000, &closed);
+    QVERIFY(closed);
+    QCOMPARE(answer, QByteArray("HTTP/1.1 200 OK\r\nConnection: CLOSE\r\n\r\npart1 part2"));
+}
+
+void TestHttpServer::requestConnectionCloseIsAnsweredAndClosed()
+{
+    ScriptedHandler handler(fixedBody);
+    ServerThread server(&handler, {});
+    QVERIFY(server.startAndWait());
+    bool closed = false;
+    const QByteArray answer
+        = rawclient::exchange(server.port(), "GET / HTTP/1.1\r\nConnection: Close\r\n\r\n", 5000, &closed);
+    QVERIFY(closed);
+    QCOMPARE(answer, QByteArray("HTTP/1.1 200 OK\r\nAccess-Control-Allow-Origin: *\r\nConnection: close\r\n"
+                                "Content-Length: 5\r\nContent-Type: text/plain\r\n\r\nhello"));
+}
+
+void TestHttpServer::http10IsClosedAndNeverChunked()
+{
+    ScriptedHandler handler([](HttpRequest&, HttpResponse& response) {
+        response.write("one ");
+        response.write("two", true);
+    });
+    ServerThread server(&handler, {});
+    QVERIFY(server.startAndWait());
+    bool closed = false;
+    const QByteArray answer = rawclient::exchange(server.port(), "GET / HTTP/1.0\r\n\r\n", 5000, &closed);
+    QVERIFY(closed);
+    QCOMPARE(answer, QByteArray("HTTP/1.1 200 OK\r\nConnection: close\r\n\r\none two"));
+}
+
+void TestHttpServer::pipelinedRequestsAreAnsweredInOrder()
+{
+    ScriptedHandler handler([](HttpRequest& request, HttpResponse& response) {
+        response.write(request.path(), true);
+    });
+    ServerThread server(&handler, {});
+    QVERIFY(server.startAndWait());
+    QTcpSocket socket;
+    QVERIFY(connectTo(socket, server.port()));
+    // Both requests in one segment: the second must be served without a new
+    // read event.
+    socket.write("GET /first HTTP/1.1\r\n\r\nGET /second HTTP/1.1\r\n\r\n");
+    const QByteArray one = "HTTP/1.1 200 OK\r\nAccess-Control-Allow-Origin: *\r\nContent-Length: 6\r\n\r\n/first";
+    const QByteArray two = "HTTP/1.1 200 OK\r\nAccess-Control-Allow-Origin: *\r\nContent-Length: 7\r\n\r\n/second";
+    QCOMPARE(readAtLeast(socket, one.size() + two.size()), one + two);
+}
+
+void TestHttpServer::silentHandlerGivesEmpty200()
+{
+    ScriptedHandler handler([](HttpRequest&, HttpResponse&) {});
+    ServerThread server(&handler, {});
+    QVERIFY(server.startAndWait());
+    QTcpSocket socket;
+    QVERIFY(connectTo(socket, server.port()));
+    socket.write(kSimpleGet);
+    const QByteArray expected = "HTTP/1.1 200 OK\r\nAccess-Control-Allow-Origin: *\r\nContent-Length: 0\r\n\r\n";
+    QCOMPARE(readAtLeast(socket, expected.size()), expected);
+}
+
+void TestHttpServer::throwingHandlerStillAnswers()
+{
+    LogCapture log;
+    ScriptedHandler handler([](HttpRequest&, HttpResponse& response) {
+        response.setHeader("X-Before", "1");
+        throw std::runtime_error("boom");
+    });
+    ServerThread server(&handler, {});
+    QVERIFY(server.startAndWait());
+    QTcpSocket socket;
+    QVERIFY(connectTo(socket, server.port()));
+    socket.write(kSimpleGet);
+    const QByteArray expected
+        = "HTTP/1.1 200 OK\r\nAccess-Control-Allow-Origin: *\r\nContent-Length: 0\r\nX-Before: 1\r\n\r\n";
+    QCOMPARE(readAtLeast(socket, expected.size()), expected);
+    QVERIFY(log.waitFor("An uncatched exception occured in the request handler"));
+    // The connection is kept and serves the next request.
+    socket.write(kSimpleGet);
+    QCOMPARE(readAtLeast(socket, expected.size()), expected);
+}
+
+void TestHttpServer::baseHandlerAnswers501()
+{
+    LogCapture log;
+    HttpRequestHandler handler;
+    ServerThread server(&handler, {});
+    QVERIFY(server.startAndWait());
+    bool closed = false;
+    const QByteArray answer = rawclient::exchange(server.port(), "GET /x HTTP/1.1\r\nConnection: close\r\n\r\n", 5000, &closed);
+    QCOMPARE(answer, QByteArray("HTTP/1.1 501 not implemented\r\nAccess-Control-Allow-Origin: *\r\nConnection: close\r\n"
+                                "Content-Length: 19\r\n\r\n501 not implemented"));
+    QVERIFY(log.count("HttpRequestHandler: you need to override the service() function") == 1);
+    QVERIFY(log.count("HttpRequestHandler: request=GET /x HTTP/1.1") == 1);
+}
+
+void TestHttpServer::refusalsGetThe413Text_data()
+{
+    QTest::addColumn<QVariantMap>("keys");
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<QString>("warning");
+
+    QTest::newRow("two spaces in request line") << QVariantMap() << QByteArray("GET  / HTTP/1.1\r\n\r\n")
+                                                << "invalid first line";
+    QTest::newRow("no HTTP in version") << QVariantMap() << QByteArray("GET / FOO/1.1\r\n\r\n") << "invalid first line";
+    QTest::newRow("headers over maxRequestSize")
+        << QVariantMap{{"maxRequestSize", 100}}
+        << QByteArray("GET / HTTP/1.1\r\nX-Long: " + QByteArray(200, 'x') + "\r\n\r\n") << "received too many bytes";
+    QTest::newRow("header budget used up without line end")
+        << QVariantMap{{"maxRequestSize", 100}} << QByteArray("GET / HTTP/1.1\r\nX: " + QByteArray(150, 'y'))
+        << "received too many bytes";
+    QTest::newRow("announced body too large")
+        << QVariantMap{{"maxRequestSize", 100}}
+        << QByteArray("POST / HTTP/1.1\r\nContent-Length: 90\r\n\r\n") << "expected body is too large";
+    QTest::newRow("announced multipart body too large")
+        << QVariantMap{{"maxMultiPartSize", 1000}}
+        << QByteArray("POST / HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=xx\r\nContent-Length: 1001\r\n\r\n")
+        << "expected multipart body is too large";
+    QTest::newRow("multipart bytes reach the limit")
+        << QVariantMap{{"maxMultiPartSize", 1000}}
+        << QByteArray("POST / HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=xx\r\nContent-Length: 1000\r\n\r\n"
+                      + QByteArray(1000, 'z'))
+        << "received too many multipart bytes";
+}
+
+void TestHttpServer::refusalsGetThe413Text()
+{
+    QFETCH(QVariantMap, keys);
+    QFETCH(QByteArray, request);
+    QFETCH(QString, warning);
+    LogCapture log;
+    ScriptedHandler handler([](HttpRequest&, HttpResponse&) { QFAIL("the handler must not be called"); });
+    ServerThread server(&handler, keys);
+    QVERIFY(server.startAndWait());
+    bool closed = false;
+    QCOMPARE(rawclient::exchange(server.port(), request, 5000, &closed), k413);
+    QVERIFY(closed);
+    QVERIFY(log.count(warning) >= 1);
+}
+
+void TestHttpServer::secondConnectionGets503WithOneThread()
+{
+    ScriptedHandler handler(fixedBody);
+    ServerThread server(&handler, {{"maxThreads", 1}});
+    QVERIFY(server.startAndWait());
+    QTcpSocket first;
+    QVERIFY(connectTo(first, server.port()));
+    first.write(kSimpleGet);
+    QVERIFY(readAtLeast(first, 10).startsWith("HTTP/1.1 200 OK"));
+
+    bool closed = false;
+    QCOMPARE(rawclient::exchange(server.port(), kSimpleGet, 5000, &closed), k503);
+    QVERIFY(closed);
+
+    // The first connection is still served.
+    first.write(kSimpleGet);
+    QVERIFY(readAtLeast(first, 10).startsWith("HTTP/1.1 200 OK"));
+}
+
+void TestHttpServer::silentConnectionIsClosedAfterReadTimeout()
+{
+    LogCapture log;
+    ScriptedHandler handler(fixedBody);
+    ServerThread server(&handler, {{"readTimeout", 300}});
+    QVERIFY(server.startAndWait());
+    QElapsedTimer timer;
+    timer.start();
+    bool closed = false;
+    const QByteArray answer = rawclient::exchange(server.port(), QByteArray(), 5000, &closed);
+    QVERIFY(closed);
+    QVERIFY(answer.isEmpty());
+    QVERIFY(timer.elapsed() >= 250);
+    QVERIFY(log.waitFor("read timeout occured"));
+}
+
+void TestHttpServer::requestInOneByteSegmentsIsServed()
+{
+    ScriptedHandler handler([](HttpRequest& request, HttpResponse& response) {
+        response.write(request.header("x-name") + "|" + request.parameter("a") + "|" + request.body(), true);
+    });
+    // A small budget: counting a buffered line again on every segment would
+    // exceed it.
+    ServerThread server(&handler, {{"maxRequestSize", 200}});
+    QVERIFY(server.startAndWait());
+    const QByteArray request = "POST /p?a=1 HTTP/1.1\r\nX-Name: " + QByteArray(60, 'n')
+        + "\r\nContent-Type: text/plain\r\nContent-Length: 4\r\n\r\nbody";
+    QTcpSocket socket;
+    QVERIFY(connectTo(socket, server.port()));
+    socket.setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    for (char c : request) {
+        socket.write(&c, 1);
+        socket.waitForBytesWritten(1000);
+        QThread::usleep(300);
+    }
+    const QByteArray body = QByteArray(60, 'n') + "|1|body";
+    const QByteArray answer = readAtLeast(socket, 70 + body.size());
+    QVERIFY2(answer.startsWith("HTTP/1.1 200 OK"), answer.constData());
+    QVERIFY(answer.endsWith(body));
+}
+
+void TestHttpServer::stalledReaderReleasesTheWorker()
+{
+    LogCapture log;
+    ScriptedHandler handler([](HttpRequest& request, HttpResponse& response) {
+        if (request.path() == "/big") {
+            const QByteArray block(1 << 20, 'x');
+            for (int i = 0; i < 256; ++i)
+                response.write(block);
+        }
+        response.write("done", true);
+    });
+    ServerThread server(&handler, {{"maxThreads", 1}, {"readTimeout", 500}});
+    QVERIFY(server.startAndWait());
+
+    QTcpSocket stalled;
+    stalled.setReadBufferSize(4096);
+    QVERIFY(connectTo(stalled, server.port()));
+    stalled.write("GET /big HTTP/1.1\r\n\r\n");
+    stalled.waitForBytesWritten(1000);
+    // Never read: the worker must give up and become free again.
+    QElapsedTimer timer;
+    timer.start();
+    QByteArray answer;
+    while (timer.elapsed() < 15000) {
+        answer = rawclient::exchange(server.port(), "GET /small HTTP/1.1\r\nConnection: close\r\n\r\n", 2000);
+        if (answer.startsWith("HTTP/1.1 200"))
+            break;
+        QTest::qWait(200);
+    }
+    QVERIFY2(answer.endsWith("done"), answer.left(80).constData());
+}
+
+void TestHttpServer::poolGrowsAndShrinksOnePerInterval()
+{
+    LogCapture log;
+    ScriptedHandler handler(fixedBody);
+    ServerThread server(&handler, {{"minThreads", 1}, {"cleanupInterval", 200}});
+    QVERIFY(server.startAndWait());
+    {
+        QList<QTcpSocket*> sockets;
+        for (int i = 0; i < 5; ++i) {
+            auto* socket = new QTcpSocket;
+            QVERIFY(connectTo(*socket, server.port()));
+            socket->write(kSimpleGet);
+            QVERIFY(readAtLeast(*socket, 10).startsWith("HTTP/1.1 200"));
+            sockets.append(socket);
+        }
+        QCOMPARE(server.poolSize(), 5);
+        qDeleteAll(sockets);
+    }
+    QVERIFY(log.waitFor("Removed connection handler", 4, 10000));
+    const QStringList removals = log.messages().filter("Removed connection handler");
+    QCOMPARE(removals.size(), 4);
+    for (int i = 0; i < 4; ++i)
+        QVERIFY2(removals.at(i).endsWith(QString("pool size is now %1").arg(4 - i)), qPrintable(removals.at(i)));
+    QTest::qWait(500);
+    QCOMPARE(server.poolSize(), 1);
+}
+
+void TestHttpServer::busyHandlerIsNeverRetired()
+{
+    LogCapture log;
+    ScriptedHandler handler(fixedBody);
+    ServerThread server(&handler, {{"minThreads", 0}, {"cleanupInterval", 100}, {"readTimeout", 60000}});
+    QVERIFY(server.startAndWait());
+    QTcpSocket socket;
+    QVERIFY(connectTo(socket, server.port()));
+    socket.write(kSimpleGet);
+    QVERIFY(readAtLeast(socket, 10).startsWith("HTTP/1.1 200"));
+    QTest::qWait(600);
+    QCOMPARE(server.poolSize(), 1);
+    QCOMPARE(log.count("Removed connection handler"), 0);
+    socket.disconnectFromHost();
+    QVERIFY(log.waitFor("Removed connection handler", 1, 5000));
+    QCOMPARE(server.poolSize(), 0);
+}
+
+void TestHttpServer::unadoptableDescriptorLeavesHandlerIdle()
+{
+    LogCapture log;
+    QTemporaryDir dir;
+    QSettings settings(dir.filePath("x.ini"), QSettings::IniFormat);
+    HttpRequestHandler requestHandler;
+    HttpConnectionHandler handler(&settings, &requestHandler);
+    handler.setBusy();
+    QMetaObject::invokeMethod(&handler, "handleConnection", Qt::QueuedConnection,
+                              Q_ARG(quillon::tSocketDescriptor, tSocketDescriptor(-1)));
+    QVERIFY(log.waitFor("cannot initialize socket"));
+    QTRY_VERIFY(!handler.isBusy());
+}
+
+void TestHttpServer::emptyHostListensOnIpv4AndIpv6()
+{
+    ScriptedHandler handler(fixedBody);
+    ServerThread server(&handler, {{"host", QString()}});
+    QVERIFY(server.startAndWait());
+    for (const QHostAddress& address : {QHostAddress(QHostAddress::LocalHost), QHostAddress(QHostAddress::LocalHostIPv6)}) {
+        QTcpSocket socket;
+        QVERIFY2(connectTo(socket, server.port(), address), qPrintable(address.toString()));
+        socket.write(kSimpleGet);
+        QVERIFY(readAtLeast(socket, 10).startsWith("HTTP/1.1 200"));
+    }
+}
+
+void TestHttpServer::curlKeepsTheConnectionAlive()
+{
+    if (!haveTool("curl"))
+        QSKIP("curl is not installed");
+    ScriptedHandler handler([](HttpRequest& request, HttpResponse& response) {
+        response.write("p=" + request.parameter("p") + ";", true);
+    });
+    ServerThread server(&handler, {});
+    QVERIFY(server.startAndWait());
+    const QString base = QString("http://127.0.0.1:%1/").arg(server.port());
+    QProcess curl;
+    curl.start("curl", {"-sv", base + "?p=1", base + "?p=two%20words"});
+    QVERIFY(curl.waitForFinished(10000));
+    QCOMPARE(curl.readAllStandardOutput(), QByteArray("p=1;p=two words;"));
+    QVERIFY(curl.readAllStandardError().contains("Re-using existing connection"));
+}
+
+bool TestHttpServer::makeCertificate(const QString& dir)
+{
+    QProcess openssl;
+    openssl.start("openssl", {"req", "-x509", "-newkey", "rsa:2048", "-nodes", "-keyout", dir + "/key.pem", "-out",
+                              dir + "/cert.pem", "-days", "2", "-subj", "/CN=localhost", "-addext",
+                              "subjectAltName=DNS:localhost,IP:127.0.0.1"});
+    return openssl.waitForFinished(30000) && openssl.exitCode() == 0;
+}
+
+void TestHttpServer::tlsServesCurlAndRefusesTls10()
+{
+    if (!haveTool("curl") || !haveTool("openssl"))
+        QSKIP("curl or openssl is not installed");
+    LogCapture log;
+    ScriptedHandler handler(fixedBody);
+    // Relative names are resolved against the directory of the INI file.
+    ServerThread server(&handler, {{"sslKeyFile", "key.pem"}, {"sslCertFile", "cert.pem"}});
+    QVERIFY(makeCertificate(server.iniDirectory()));
+    QVERIFY(server.startAndWait());
+    QVERIFY(log.count("SSL settings loaded") == 1);
+    const QString url = QString("https://127.0.0.1:%1/").arg(server.port());
+
+    QProcess curl;
+    curl.start("curl", {"-s", "-k", "--tlsv1.2", url, url});
+    QVERIFY(curl.waitForFinished(15000));
+    QCOMPARE(curl.exitCode(), 0);
+    QCOMPARE(curl.readAllStandardOutput(), QByteArray("hellohello"));
+
+    QProcess old;
+    old.start("curl", {"-s", "-k", "--tlsv1.0", "--tls-max", "1.0", "--ciphers", "DEFAULT@SECLEVEL=0", url});
+    QVERIFY(old.waitForFinished(15000));
+    QVERIFY(old.exitCode() != 0);
+    QVERIFY(old.readAllStandardOutput().isEmpty());
+
+    // Plain HTTP on the TLS port gets no answer.
+    QVERIFY(!rawclient::exchange(server.port(), kSimpleGet, 1000).contains("hello"));
+}
+
+void TestHttpServer::missingTlsFilesFallBackToPlainTcp()
+{
+    LogCapture log;
+    ScriptedHandler handler(fixedBody);
+    ServerThread server(&handler, {{"sslKeyFile", "missing-key.pem"}, {"sslCertFile", "missing-cert.pem"}});
+    QVERIFY(server.startAndWait());
+    const QString certPath = QDir(server.iniDirectory()).filePath("missing-cert.pem");
+    QCOMPARE(log.count("HttpConnectionHandlerPool: cannot open sslCertFile " + certPath), 1);
+    QVERIFY(rawclient::exchange(server.port(), "GET / HTTP/1.0\r\n\r\n").endsWith("hello"));
+}
+
+void TestHttpServer::keyWithoutCertificateMeansNoTls()
+{
+    LogCapture log;
+    ScriptedHandler handler(fixedBody);
+    ServerThread server(&handler, {{"sslKeyFile", "key.pem"}});
+    QVERIFY(server.startAndWait());
+    QCOMPARE(log.messages().filter(QRegularExpression("ssl|SSL")).size(), 0);
+    QVERIFY(rawclient::exchange(server.port(), "GET / HTTP/1.0\r\n\r\n").endsWith("hello"));
+}
+
+QTEST_GUILESS_MAIN(TestHttpServer)
+#include "tst_httpserver.moc"

@@ -1,0 +1,43 @@
+#!/usr/bin/env bash
+# Installs the Debian packages that building and testing need, skipping what is
+# already there. Usage: tools/install-deps.sh [client|test|native|bench]...
+set -euo pipefail
+
+groups=("$@")
+[ ${#groups[@]} -gt 0 ] || groups=(client)
+
+pkgs=(build-essential cmake pkg-config qtbase5-dev libqt5network5 openssl curl python3)
+for g in "${groups[@]}"; do
+  case "$g" in
+    client) pkgs+=(qtwebengine5-dev libqt5webchannel5-dev libjs-jquery xvfb xauth mkcert libnss3-tools x11-utils imagemagick) ;;
+    test) pkgs+=(qtwebengine5-dev libqt5webchannel5-dev libjs-jquery xvfb xauth mkcert libnss3-tools clang x11-utils) ;;
+    native) pkgs+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 openjdk-17-jdk-headless) ;;
+    bench) pkgs+=(wrk nginx-light libcpp-httplib-dev) ;;
+    *) echo "unknown group $g" >&2; exit 2 ;;
+  esac
+done
+
+missing=()
+for p in "${pkgs[@]}"; do
+  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+done
+
+needs_wine=0
+for g in "${groups[@]}"; do [ "$g" = native ] && needs_wine=1; done
+if [ $needs_wine = 1 ]; then
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+    missing+=(wine wine32:i386)
+  else
+    for p in wine wine32:i386; do
+      dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
+    done
+  fi
+fi
+
+if [ ${#missing[@]} -gt 0 ]; then
+  SUDO=""; [ "$(id -u)" = 0 ] || SUDO=sudo
+  echo "Installing: ${missing[*]}"
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
