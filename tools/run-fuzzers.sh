@@ -2,10 +2,10 @@
 # Runs every fuzz target for a bounded time on a copy of its seed corpus.
 # Any crash, leak or stall fails the run.
 set -euo pipefail
-dir=$1; seconds=$2
+dir=$(cd "$1" && pwd); seconds=$2
 root=$(cd "$(dirname "$0")/.." && pwd)
 for target in "$dir"/fuzz_*; do
-  [ -x "$target" ] || continue
+  [ -f "$target" ] && [ -x "$target" ] || continue
   name=$(basename "$target"); name=${name#fuzz_}
   corpus=$(mktemp -d)
   cp -r "$root/tests/fuzz/corpus/$name/." "$corpus/" 2>/dev/null || true

@@ -1,0 +1,161 @@
+#!/usr/bin/env python3
+"""Side-by-side HTTP benchmark on loopback: the quillon bench server, nginx
+(one worker) and a minimal cpp-httplib server, measured with wrk.
+
+Prints one Markdown table: requests per second, p50 and p99 latency and server
+CPU microseconds per request, keep-alive and Connection: close, at several
+connection counts; then each server's peak RSS. Every cell is the median of
+several short runs.
+"""
+import argparse, os, re, shutil, signal, socket, statistics, subprocess, sys, tempfile, time
+
+ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
+BODY = '{"action":"open","status":true}'
+TICKS = os.sysconf('SC_CLK_TCK')
+
+
+def wait_port(port, timeout=10):
+    deadline = time.time() + timeout
+    while time.time() < deadline:
+        try:
+            with socket.create_connection(('127.0.0.1', port), 0.2):
+                return
+        except OSError:
+            time.sleep(0.05)
+    raise RuntimeError('port %d did not open' % port)
+
+
+def cpu_ticks(pids):
+    total = 0
+    for pid in pids:
+        with open('/proc/%d/stat' % pid) as f:
+            fields = f.read().rsplit(')', 1)[1].split()
+        total += int(fields[11]) + int(fields[12])
+    return total
+
+
+def peak_rss_kib(pids):
+    total = 0
+    for pid in pids:
+        with open('/proc/%d/status' % pid) as f:
+            m = re.search(r'VmHWM:\s+(\d+)', f.read())
+        total += int(m.group(1)) if m else 0
+    return total
+
+
+def child_pids(pid):
+    out = subprocess.run(['pgrep', '-P', str(pid)], capture_output=True, text=True).stdout.split()
+    return [int(p) for p in out]
+
+
+def to_ms(text):
+    value, unit = re.match(r'([\d.]+)(\w+)', text).groups()
+    return float(value) * {'us': 0.001, 'ms': 1.0, 's': 1000.0}[unit]
+
+
+def run_wrk(url, connections, seconds, close):
+    cmd = ['wrk', '-t', str(min(2, connections)), '-c', str(connections), '-d', '%ds' % seconds, '--latency', url]
+    if close:
+        cmd[1:1] = ['-H', 'Connection: close']
+    out = subprocess.run(cmd, capture_output=True, text=True, timeout=seconds + 30).stdout
+    rps = float(re.search(r'Requests/sec:\s+([\d.]+)', out).group(1))
+    total = int(re.search(r'(\d+) requests in', out).group(1))
+    p50 = to_ms(re.search(r'50%\s+(\S+)', out).group(1))
+    p99 = to_ms(re.search(r'99%\s+(\S+)', out).group(1))
+    return rps, total, p50, p99
+
+
+class Server:
+    def __init__(self, name, cmd, port, cpu_pids=None):
+        self.name, self.cmd, self.port = name, cmd, port
+        self.proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                     preexec_fn=os.setsid)
+        wait_port(port)
+        time.sleep(0.3)
+        self.pids = cpu_pids() if cpu_pids else [self.proc.pid]
+
+    def stop(self):
+        try:
+            os.killpg(self.proc.pid, signal.SIGTERM)
+        except ProcessLookupError:
+            pass
+        self.proc.wait(10)
+
+
+def start_servers(args, work):
+    servers = []
+    build = args.build
+    servers.append(Server('quillon', [os.path.join(build, 'bench', 'benchserver'), '--port', '18180'], 18180))
+
+    conf = os.path.join(work, 'nginx.conf')
+    with open(conf, 'w') as f:
+        f.write('''worker_processes 1;
+daemon off;
+pid %(w)s/nginx.pid;
+error_log %(w)s/nginx-error.log;
+events { worker_connections 4096; }
+http {
+  access_log off;
+  keepalive_requests 100000000;
+  open_file_cache max=1000 inactive=60s;
+  client_body_temp_path %(w)s; proxy_temp_path %(w)s; fastcgi_temp_path %(w)s; uwsgi_temp_path %(w)s; scgi_temp_path %(w)s;
+  server {
+    listen 127.0.0.1:18181;
+    location = / { default_type "application/json; charset=UTF-8"; return 200 '%(body)s'; }
+    location /files/ { alias %(docroot)s/; }
+  }
+}
+''' % {'w': work, 'body': BODY, 'docroot': os.path.join(work, 'docroot')})
+    nginx = Server('nginx', ['nginx', '-c', conf], 18181)
+    nginx.pids = child_pids(nginx.proc.pid) + [nginx.proc.pid]
+    servers.append(nginx)
+
+    servers.append(Server('cpp-httplib', [os.path.join(work, 'httplib_server'), '18182',
+                                          os.path.join(work, 'docroot')], 18182))
+    return servers
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument('--build', default=os.path.join(ROOT, 'build-bench'))
+    parser.add_argument('--seconds', type=int, default=2)
+    parser.add_argument('--runs', type=int, default=3)
+    parser.add_argument('--connections', default='1,10,50,100')
+    args = parser.parse_args()
+
+    work = tempfile.mkdtemp(prefix='torvane-bench-')
+    os.makedirs(os.path.join(work, 'docroot'))
+    subprocess.run(['g++', '-O2', '-std=c++17', os.path.join(ROOT, 'bench', 'httplib_server.cpp'),
+                    '-o', os.path.join(work, 'httplib_server'), '-lpthread'], check=True)
+    servers = start_servers(args, work)
+    connections = [int(c) for c in args.connections.split(',')]
+    try:
+        print('| server | mode | conns | req/s | p50 ms | p99 ms | server CPU us/req |')
+        print('|---|---|---:|---:|---:|---:|---:|')
+        for close in (False, True):
+            for c in connections:
+                for server in servers:
+                    samples = []
+                    for _ in range(args.runs):
+                        before = cpu_ticks(server.pids)
+                        rps, total, p50, p99 = run_wrk('http://127.0.0.1:%d/' % server.port, c, args.seconds, close)
+                        after = cpu_ticks(server.pids)
+                        cpu = (after - before) / TICKS * 1e6 / max(total, 1)
+                        samples.append((rps, p50, p99, cpu))
+                    med = [statistics.median(s[i] for s in samples) for i in range(4)]
+                    print('| %s | %s | %d | %.0f | %.3f | %.3f | %.1f |' % (
+                        server.name, 'close' if close else 'keep-alive', c, med[0], med[1], med[2], med[3]))
+                    sys.stdout.flush()
+        print()
+        print('| server | peak RSS MiB |')
+        print('|---|---:|')
+        for server in servers:
+            print('| %s | %.1f |' % (server.name, peak_rss_kib(server.pids) / 1024))
+    finally:
+        for server in servers:
+            server.stop()
+        shutil.rmtree(work, ignore_errors=True)
+
+
+if __name__ == '__main__':
+    main()

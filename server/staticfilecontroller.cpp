@@ -1,0 +1,148 @@
+#include "staticfilecontroller.h"
+
+#include "httprequest.h"
+#include "httpresponse.h"
+#include "settings.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QSettings>
+#include <QtDebug>
+
+namespace quillon {
+
+namespace {
+constexpr qint64 kCopyBlockSize = 65536;
+}
+
+StaticFileController::StaticFileController(QSettings* settings, QObject* parent)
+    : HttpRequestHandler(parent)
+{
+    m_maxAge = settingValue(settings, QStringLiteral("maxAge"), "60000").toInt();
+    m_encoding = settingValue(settings, QStringLiteral("encoding"), "UTF-8").toString();
+    m_docroot = settingValue(settings, QStringLiteral("path"), ".").toString();
+    if (!m_docroot.startsWith(QLatin1String(":/")) && !m_docroot.startsWith(QLatin1String("qrc://")))
+        m_docroot = resolveAgainstSettingsFile(settings, m_docroot);
+    qDebug("StaticFileController: docroot=%s, encoding=%s, maxAge=%i", qPrintable(m_docroot), qPrintable(m_encoding),
+           m_maxAge);
+    m_maxCachedFileSize = settingValue(settings, QStringLiteral("maxCachedFileSize"), "65536").toInt();
+    m_cache.setMaxCost(settingValue(settings, QStringLiteral("cacheSize"), "1000000").toInt());
+    m_cacheTimeout = settingValue(settings, QStringLiteral("cacheTime"), "60000").toInt();
+    qDebug("StaticFileController: cache timeout=%i, size=%i", m_cacheTimeout, m_cache.maxCost());
+}
+
+bool StaticFileController::isForbiddenPath(const QByteArray& path)
+{
+    // A backslash is a path separator on Windows; a path without a leading
+    // slash would be glued to the root's own name; a NUL byte would cut it.
+    return path.contains("/..") || path.contains("\\..") || !path.startsWith('/') || path.contains('\0');
+}
+
+void StaticFileController::setCacheControl(HttpResponse& response) const
+{
+    response.setHeader("Cache-Control", "max-age=" + QByteArray::number(m_maxAge / 1000));
+}
+
+void StaticFileController::service(HttpRequest& request, HttpResponse& response)
+{
+    QByteArray path = request.path();
+    const QString cacheKey = QString::fromUtf8(path);
+    const qint64 now = QDateTime::currentMSecsSinceEpoch();
+
+    QMutexLocker locker(&m_mutex);
+    CacheEntry* entry = m_cache.object(cacheKey);
+    if (entry && (m_cacheTimeout == 0 || entry->created > now - m_cacheTimeout)) {
+        const QByteArray document = entry->document;
+        const QByteArray filename = entry->filename;
+        locker.unlock();
+        qDebug("StaticFileController: Cache hit for %s", path.constData());
+        setContentType(QString::fromUtf8(filename), response);
+        setCacheControl(response);
+        response.write(document);
+        return;
+    }
+    locker.unlock();
+    qDebug("StaticFileController: Cache miss for %s", path.constData());
+
+    if (isForbiddenPath(path)) {
+        qWarning("StaticFileController: detected forbidden characters in path %s", path.constData());
+        response.setStatus(403, "forbidden");
+        response.write("403 forbidden", true);
+        return;
+    }
+
+    if (QFileInfo(m_docroot + QString::fromUtf8(path)).isDir())
+        path += "/index.html";
+
+    QFile file(m_docroot + QString::fromUtf8(path));
+    qDebug("StaticFileController: Open file %s", qPrintable(file.fileName()));
+    if (file.open(QIODevice::ReadOnly)) {
+        setContentType(QString::fromUtf8(path), response);
+        setCacheControl(response);
+        if (file.size() <= m_maxCachedFileSize) {
+            auto* newEntry = new CacheEntry;
+            while (!file.atEnd() && file.error() == QFileDevice::NoError) {
+                const QByteArray buffer = file.read(kCopyBlockSize);
+                response.write(buffer);
+                newEntry->document.append(buffer);
+            }
+            newEntry->created = now;
+            newEntry->filename = path;
+            const int cost = newEntry->document.size();
+            locker.relock();
+            m_cache.insert(cacheKey, newEntry, cost);
+            locker.unlock();
+        } else {
+            while (!file.atEnd() && file.error() == QFileDevice::NoError)
+                response.write(file.read(kCopyBlockSize));
+        }
+        file.close();
+    } else if (file.exists()) {
+        qWarning("StaticFileController: Cannot open existing file %s for reading", qPrintable(file.fileName()));
+        response.setStatus(403, "forbidden");
+        response.write("403 forbidden", true);
+    } else {
+        response.setStatus(404, "not found");
+        response.write("404 not found", true);
+    }
+}
+
+void StaticFileController::setContentType(const QString& fileName, HttpResponse& response) const
+{
+    static const struct
+    {
+        const char* ending;
+        const char* type;
+        bool text;
+    } kTypes[] = {
+        {".png", "image/png", false},
+        {".jpg", "image/jpeg", false},
+        {".gif", "image/gif", false},
+        {".pdf", "application/pdf", false},
+        {".txt", "text/plain; charset=", true},
+        {".html", "text/html; charset=", true},
+        {".htm", "text/html; charset=", true},
+        {".css", "text/css", false},
+        {".js", "text/javascript", false},
+        {".svg", "image/svg+xml", false},
+        {".woff", "font/woff", false},
+        {".woff2", "font/woff2", false},
+        {".ttf", "application/x-font-ttf", false},
+        {".eot", "application/vnd.ms-fontobject", false},
+        {".otf", "application/font-otf", false},
+    };
+    for (const auto& row : kTypes) {
+        if (fileName.endsWith(QLatin1String(row.ending), Qt::CaseSensitive)) {
+            QByteArray type(row.type);
+            if (row.text)
+                type += m_encoding.toLocal8Bit();
+            response.setHeader("Content-Type", type);
+            return;
+        }
+    }
+    qDebug("StaticFileController: unknown MIME type for filename '%s'", qPrintable(fileName));
+}
+
+} // namespace quillon

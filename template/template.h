@@ -1,0 +1,24 @@
+#pragma once
+
+#include <QString>
+
+namespace quillon {
+
+// A text document with variables ({name}) and loop blocks
+// ({loop name}...{else name}...{end name}) that is filled in place.
+class Template : public QString
+{
+public:
+    Template(const QString& source, const QString& sourceName);
+
+    int setVariable(const QString& name, const QString& value);
+    int loop(const QString& name, int repetitions);
+    void enableWarnings(bool enable = true) { m_warnings = enable; }
+    QString sourceName() const { return m_sourceName; }
+
+private:
+    QString m_sourceName;
+    bool m_warnings = false;
+};
+
+} // namespace quillon

@@ -1,0 +1,91 @@
+#include "templateloader.h"
+
+#include "settings.h"
+
+#include <QFile>
+#include <QRegularExpression>
+#include <QSet>
+#include <QSettings>
+#include <QStringList>
+#include <QTextCodec>
+#include <QtDebug>
+
+namespace quillon {
+
+TemplateLoader::TemplateLoader(QSettings* settings, QObject* parent)
+    : QObject(parent)
+{
+    m_templatePath = resolveAgainstSettingsFile(settings, settingValue(settings, QStringLiteral("path"), ".").toString());
+    m_fileNameSuffix = settingValue(settings, QStringLiteral("suffix"), ".tpl").toString();
+    const QString encoding = settingValue(settings, QStringLiteral("encoding")).toString();
+    if (encoding.isEmpty()) {
+        m_textCodec = QTextCodec::codecForLocale();
+    } else {
+        m_textCodec = QTextCodec::codecForName(encoding.toLocal8Bit());
+        if (!m_textCodec) {
+            qCritical("TemplateLoader: unknown encoding %s, using the system locale's codec", qPrintable(encoding));
+            m_textCodec = QTextCodec::codecForLocale();
+        }
+    }
+    qDebug("TemplateLoader: path=%s, codec=%s", qPrintable(m_templatePath), m_textCodec->name().constData());
+}
+
+TemplateLoader::~TemplateLoader() = default;
+
+QString TemplateLoader::tryFile(const QString& localizedName)
+{
+    const QString fileName = m_templatePath + QLatin1Char('/') + localizedName + m_fileNameSuffix;
+    qDebug("TemplateCache: trying file %s", qPrintable(fileName));
+    QFile file(fileName);
+    if (!file.exists())
+        return QString();
+    file.open(QIODevice::ReadOnly);
+    const QString document = m_textCodec->toUnicode(file.readAll());
+    file.close();
+    if (file.error() != QFileDevice::NoError) {
+        qCritical("TemplateLoader: cannot load file %s, %s", qPrintable(fileName), qPrintable(file.errorString()));
+        return QString();
+    }
+    return document;
+}
+
+Template TemplateLoader::getTemplate(const QString& templateName, const QString& locales)
+{
+    QSet<QString> tried;
+    const QStringList languages = locales.split(QLatin1Char(','), Qt::SkipEmptyParts);
+
+    const auto tryCandidate = [&](const QString& suffix, QString* document) {
+        const QString localizedName = templateName + QLatin1Char('-') + suffix;
+        if (tried.contains(localizedName))
+            return QString();
+        *document = tryFile(localizedName);
+        if (document->isEmpty()) {
+            tried.insert(localizedName);
+            return QString();
+        }
+        return localizedName;
+    };
+
+    static const QRegularExpression qualityPart(QStringLiteral(";.*"));
+    static const QRegularExpression regionPart(QStringLiteral("[;_-].*"));
+    QString document;
+    for (const QString& language : languages) {
+        const QString locale = QString(language).remove(qualityPart).replace(QLatin1Char('-'), QLatin1Char('_')).trimmed();
+        const QString found = tryCandidate(locale, &document);
+        if (!found.isEmpty())
+            return Template(document, found);
+    }
+    for (const QString& language : languages) {
+        const QString locale = QString(language).remove(regionPart).trimmed();
+        const QString found = tryCandidate(locale, &document);
+        if (!found.isEmpty())
+            return Template(document, found);
+    }
+    document = tryFile(templateName);
+    if (!document.isEmpty())
+        return Template(document, templateName);
+    qCritical("TemplateCache: cannot find template %s", qPrintable(templateName));
+    return Template(QString(), templateName);
+}
+
+} // namespace quillon
