@@ -1,6 +1,4 @@
 // Minimal cpp-httplib server used only as a comparison point by the benchmark.
-#define CPPHTTPLIB_TCP_NODELAY true
-#define CPPHTTPLIB_THREAD_POOL_COUNT 64
 #include <httplib.h>
 
 #include <cstdlib>
@@ -13,6 +11,7 @@ int main(int argc, char* argv[])
     const char* docroot = argc > 2 ? argv[2] : nullptr;
     httplib::Server server;
     server.set_keep_alive_max_count(1000000);
+    server.set_tcp_nodelay(true);
     if (docroot)
         server.set_mount_point("/files", docroot);
     server.Get("/", [](const httplib::Request&, httplib::Response& response) {

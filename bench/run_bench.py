@@ -58,10 +58,12 @@ def run_wrk(url, connections, seconds, close):
     if close:
         cmd[1:1] = ['-H', 'Connection: close']
     out = subprocess.run(cmd, capture_output=True, text=True, timeout=seconds + 30).stdout
+    if 'Requests/sec' not in out or '99%' not in out:
+        raise RuntimeError('wrk failed for %s:\n%s' % (url, out))
     rps = float(re.search(r'Requests/sec:\s+([\d.]+)', out).group(1))
     total = int(re.search(r'(\d+) requests in', out).group(1))
-    p50 = to_ms(re.search(r'50%\s+(\S+)', out).group(1))
-    p99 = to_ms(re.search(r'99%\s+(\S+)', out).group(1))
+    p50 = to_ms(re.search(r'^\s*50%\s+(\S+)', out, re.M).group(1))
+    p99 = to_ms(re.search(r'^\s*99%\s+(\S+)', out, re.M).group(1))
     return rps, total, p50, p99
 
 
@@ -126,7 +128,9 @@ def main():
     work = tempfile.mkdtemp(prefix='torvane-bench-')
     os.makedirs(os.path.join(work, 'docroot'))
     subprocess.run(['g++', '-O2', '-std=c++17', os.path.join(ROOT, 'bench', 'httplib_server.cpp'),
-                    '-o', os.path.join(work, 'httplib_server'), '-lpthread'], check=True)
+                    '-o', os.path.join(work, 'httplib_server')]
+                   + subprocess.run(['pkg-config', '--cflags', '--libs', 'cpp-httplib'], capture_output=True,
+                                    text=True, check=True).stdout.split() + ['-lpthread'], check=True)
     servers = start_servers(args, work)
     connections = [int(c) for c in args.connections.split(',')]
     try:

@@ -3,6 +3,7 @@
 #include "httpconnectionhandlerpool.h"
 #include "httplistener.h"
 
+#include <QBuffer>
 #include <QDeadlineTimer>
 #include <QElapsedTimer>
 #include <QSettings>
@@ -117,7 +118,36 @@ void ServerThread::run()
     m_listener = nullptr;
 }
 
+std::unique_ptr<quillon::HttpRequest> parseRequest(const QByteArray& bytes, int maxSize, int maxMultiPartSize)
+{
+    auto request = std::make_unique<quillon::HttpRequest>(maxSize, maxMultiPartSize);
+    QBuffer buffer;
+    buffer.setData(bytes);
+    buffer.open(QIODevice::ReadOnly);
+    while (buffer.bytesAvailable() && request->status() != quillon::HttpRequest::Complete
+           && request->status() != quillon::HttpRequest::Aborted)
+        request->readFrom(&buffer);
+    return request;
+}
+
 namespace rawclient {
+
+Answer get(quint16 port, const QByteArray& target, const QByteArray& extraHeaders)
+{
+    const QByteArray raw = exchange(port, "GET " + target + " HTTP/1.1\r\nConnection: close\r\n" + extraHeaders + "\r\n");
+    Answer answer;
+    const int headerEnd = raw.indexOf("\r\n\r\n");
+    if (headerEnd < 0)
+        return answer;
+    QList<QByteArray> lines = raw.left(headerEnd).split('\n');
+    answer.statusLine = lines.takeFirst().trimmed();
+    for (const QByteArray& line : lines) {
+        const int colon = line.indexOf(':');
+        answer.headers.insert(line.left(colon), line.mid(colon + 1).trimmed());
+    }
+    answer.body = raw.mid(headerEnd + 4);
+    return answer;
+}
 
 QByteArray exchange(quint16 port, const QByteArray& request, int timeoutMs, bool* closedByServer)
 {

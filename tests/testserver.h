@@ -12,6 +12,7 @@
 #include <QThread>
 #include <QVariant>
 #include <functional>
+#include <memory>
 
 namespace quillon {
 class HttpListener;
@@ -73,8 +74,20 @@ private:
     quillon::HttpListener* m_listener = nullptr;
 };
 
+// Parses a whole request from memory, the way the connection handler feeds it.
+std::unique_ptr<quillon::HttpRequest> parseRequest(const QByteArray& bytes, int maxSize = 16000, int maxMultiPartSize = 1000000);
+
 // Blocking raw client helpers.
 namespace rawclient {
 // Sends the bytes, then reads until the server closes or the timeout passes.
 QByteArray exchange(quint16 port, const QByteArray& request, int timeoutMs = 5000, bool* closedByServer = nullptr);
+
+// One request with "Connection: close"; the answer split into its parts.
+struct Answer
+{
+    QByteArray statusLine;
+    QMap<QByteArray, QByteArray> headers;
+    QByteArray body;
+};
+Answer get(quint16 port, const QByteArray& target, const QByteArray& extraHeaders = QByteArray());
 }
