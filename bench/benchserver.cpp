@@ -4,22 +4,34 @@
 #include "httprequest.h"
 #include "httprequesthandler.h"
 #include "httpresponse.h"
+#include "staticfilecontroller.h"
 
 #include <QCoreApplication>
 #include <QSettings>
 #include <QTemporaryDir>
 
+#include <memory>
+
 namespace {
 
+// Paths under /files/ go to the static file controller (when a document root
+// was given), everything else gets the JSON answer.
 class JsonHandler : public quillon::HttpRequestHandler
 {
 public:
-    using quillon::HttpRequestHandler::HttpRequestHandler;
-    void service(quillon::HttpRequest&, quillon::HttpResponse& response) override
+    explicit JsonHandler(quillon::StaticFileController* files) : m_files(files) {}
+    void service(quillon::HttpRequest& request, quillon::HttpResponse& response) override
     {
+        if (m_files && request.path().startsWith("/files/")) {
+            m_files->service(request, response);
+            return;
+        }
         response.setHeader("Content-Type", "application/json; charset=UTF-8");
         response.write("{\"action\":\"open\",\"status\":true}", true);
     }
+
+private:
+    quillon::StaticFileController* m_files;
 };
 
 void quietMessages(QtMsgType type, const QMessageLogContext&, const QString& message)
@@ -37,15 +49,18 @@ int main(int argc, char* argv[])
     QString configFile;
     int port = 0;
     bool verbose = false;
+    QString docroot;
     for (int i = 1; i < args.size(); ++i) {
         if (args.at(i) == QLatin1String("--config") && i + 1 < args.size())
             configFile = args.at(++i);
         else if (args.at(i) == QLatin1String("--port") && i + 1 < args.size())
             port = args.at(++i).toInt();
+        else if (args.at(i) == QLatin1String("--docroot") && i + 1 < args.size())
+            docroot = args.at(++i);
         else if (args.at(i) == QLatin1String("--verbose"))
             verbose = true;
         else {
-            fprintf(stderr, "usage: benchserver [--port N | --config INI-FILE] [--verbose]\n");
+            fprintf(stderr, "usage: benchserver [--port N | --config INI-FILE] [--docroot DIR] [--verbose]\n");
             return 2;
         }
     }
@@ -67,7 +82,14 @@ int main(int argc, char* argv[])
     QSettings settings(configFile, QSettings::IniFormat);
     settings.beginGroup(QStringLiteral("listener"));
 
-    JsonHandler handler;
+    QSettings docrootSettings(dir.filePath(QStringLiteral("docroot.ini")), QSettings::IniFormat);
+    docrootSettings.beginGroup(QStringLiteral("docroot"));
+    docrootSettings.setValue(QStringLiteral("path"), docroot);
+    std::unique_ptr<quillon::StaticFileController> files;
+    if (!docroot.isEmpty())
+        files = std::make_unique<quillon::StaticFileController>(&docrootSettings);
+
+    JsonHandler handler(files.get());
     quillon::HttpListener listener(&settings, &handler);
     if (!listener.isListening())
         return 1;

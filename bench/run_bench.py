@@ -11,6 +11,7 @@ import argparse, os, re, shutil, signal, socket, statistics, subprocess, sys, te
 
 ROOT = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
 BODY = '{"action":"open","status":true}'
+FILES = [('1k.txt', 1024), ('60k.txt', 60 * 1024)]
 TICKS = os.sysconf('SC_CLK_TCK')
 
 
@@ -58,7 +59,7 @@ def run_wrk(url, connections, seconds, close):
     if close:
         cmd[1:1] = ['-H', 'Connection: close']
     out = subprocess.run(cmd, capture_output=True, text=True, timeout=seconds + 30).stdout
-    if 'Requests/sec' not in out or '99%' not in out:
+    if 'Requests/sec' not in out or '99%' not in out or 'Non-2xx' in out:
         raise RuntimeError('wrk failed for %s:\n%s' % (url, out))
     rps = float(re.search(r'Requests/sec:\s+([\d.]+)', out).group(1))
     total = int(re.search(r'(\d+) requests in', out).group(1))
@@ -87,7 +88,8 @@ class Server:
 def start_servers(args, work):
     servers = []
     build = args.build
-    servers.append(Server('quillon', [os.path.join(build, 'bench', 'benchserver'), '--port', '18180'], 18180))
+    servers.append(Server('quillon', [os.path.join(build, 'bench', 'benchserver'), '--port', '18180',
+                                      '--docroot', os.path.join(work, 'docroot')], 18180))
 
     conf = os.path.join(work, 'nginx.conf')
     with open(conf, 'w') as f:
@@ -104,7 +106,7 @@ http {
   server {
     listen 127.0.0.1:18181;
     location = / { default_type "application/json; charset=UTF-8"; return 200 '%(body)s'; }
-    location /files/ { alias %(docroot)s/; }
+    location /files/ { root %(docroot)s; }
   }
 }
 ''' % {'w': work, 'body': BODY, 'docroot': os.path.join(work, 'docroot')})
@@ -113,7 +115,7 @@ http {
     servers.append(nginx)
 
     servers.append(Server('cpp-httplib', [os.path.join(work, 'httplib_server'), '18182',
-                                          os.path.join(work, 'docroot')], 18182))
+                                          os.path.join(work, 'docroot', 'files')], 18182))
     return servers
 
 
@@ -123,33 +125,45 @@ def main():
     parser.add_argument('--seconds', type=int, default=2)
     parser.add_argument('--runs', type=int, default=3)
     parser.add_argument('--connections', default='1,10,50,100')
+    parser.add_argument('--file-connections', default='10,50')
+    parser.add_argument('--skip-commands', action='store_true')
     args = parser.parse_args()
 
     work = tempfile.mkdtemp(prefix='torvane-bench-')
-    os.makedirs(os.path.join(work, 'docroot'))
+    os.makedirs(os.path.join(work, 'docroot', 'files'))
+    for name, size in FILES:
+        with open(os.path.join(work, 'docroot', 'files', name), 'wb') as f:
+            f.write((b'0123456789abcdef' * (size // 16 + 1))[:size])
     subprocess.run(['g++', '-O2', '-std=c++17', os.path.join(ROOT, 'bench', 'httplib_server.cpp'),
                     '-o', os.path.join(work, 'httplib_server')]
                    + subprocess.run(['pkg-config', '--cflags', '--libs', 'cpp-httplib'], capture_output=True,
                                     text=True, check=True).stdout.split() + ['-lpthread'], check=True)
     servers = start_servers(args, work)
     connections = [int(c) for c in args.connections.split(',')]
+    def cell(server, path, c, close, label):
+        samples = []
+        for _ in range(args.runs):
+            before = cpu_ticks(server.pids)
+            rps, total, p50, p99 = run_wrk('http://127.0.0.1:%d%s' % (server.port, path), c, args.seconds, close)
+            after = cpu_ticks(server.pids)
+            cpu = (after - before) / TICKS * 1e6 / max(total, 1)
+            samples.append((rps, p50, p99, cpu))
+        med = [statistics.median(s[i] for s in samples) for i in range(4)]
+        print('| %s | %s | %d | %.0f | %.3f | %.3f | %.1f |' % (server.name, label, c, med[0], med[1], med[2], med[3]))
+        sys.stdout.flush()
+
     try:
-        print('| server | mode | conns | req/s | p50 ms | p99 ms | server CPU us/req |')
+        print('| server | request | conns | req/s | p50 ms | p99 ms | server CPU us/req |')
         print('|---|---|---:|---:|---:|---:|---:|')
-        for close in (False, True):
-            for c in connections:
+        if not args.skip_commands:
+            for close in (False, True):
+                for c in connections:
+                    for server in servers:
+                        cell(server, '/', c, close, 'command, close' if close else 'command, keep-alive')
+        for name, _ in FILES:
+            for c in [int(x) for x in args.file_connections.split(',') if x]:
                 for server in servers:
-                    samples = []
-                    for _ in range(args.runs):
-                        before = cpu_ticks(server.pids)
-                        rps, total, p50, p99 = run_wrk('http://127.0.0.1:%d/' % server.port, c, args.seconds, close)
-                        after = cpu_ticks(server.pids)
-                        cpu = (after - before) / TICKS * 1e6 / max(total, 1)
-                        samples.append((rps, p50, p99, cpu))
-                    med = [statistics.median(s[i] for s in samples) for i in range(4)]
-                    print('| %s | %s | %d | %.0f | %.3f | %.3f | %.1f |' % (
-                        server.name, 'close' if close else 'keep-alive', c, med[0], med[1], med[2], med[3]))
-                    sys.stdout.flush()
+                    cell(server, '/files/' + name, c, False, 'file %s, keep-alive' % name)
         print()
         print('| server | peak RSS MiB |')
         print('|---|---:|')

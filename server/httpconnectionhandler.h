@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QAtomicInt>
+#include <QElapsedTimer>
 #include <QThread>
 #include <QTimer>
 
@@ -48,6 +49,7 @@ private:
     QSettings* m_settings;
     QTcpSocket* m_socket = nullptr;
     QTimer m_readTimer;
+    QElapsedTimer m_lastActivity;
     HttpRequest* m_currentRequest = nullptr;
     HttpRequestHandler* m_requestHandler;
     QAtomicInt m_busy;

@@ -6,7 +6,7 @@ set -euo pipefail
 groups=("$@")
 [ ${#groups[@]} -gt 0 ] || groups=(client)
 
-pkgs=(build-essential cmake pkg-config qtbase5-dev libqt5network5 openssl curl python3)
+pkgs=(build-essential cmake pkg-config qtbase5-dev qtbase5-private-dev libqt5network5 openssl curl python3)
 for g in "${groups[@]}"; do
   case "$g" in
     client) pkgs+=(qtwebengine5-dev libqt5webchannel5-dev libjs-jquery xvfb xauth mkcert libnss3-tools x11-utils imagemagick) ;;
