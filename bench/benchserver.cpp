@@ -7,6 +7,7 @@
 #include "staticfilecontroller.h"
 
 #include <QCoreApplication>
+#include <QLoggingCategory>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -34,12 +35,6 @@ private:
     quillon::StaticFileController* m_files;
 };
 
-void quietMessages(QtMsgType type, const QMessageLogContext&, const QString& message)
-{
-    if (type != QtDebugMsg)
-        fprintf(stderr, "%s\n", qPrintable(message));
-}
-
 } // namespace
 
 int main(int argc, char* argv[])
@@ -64,8 +59,9 @@ int main(int argc, char* argv[])
             return 2;
         }
     }
+    // Debug lines are filtered before they are formatted.
     if (!verbose)
-        qInstallMessageHandler(quietMessages);
+        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
 
     // Without a configuration file: loopback, the given port, room for many
     // concurrent connections.

@@ -44,6 +44,19 @@ def peak_rss_kib(pids):
     return total
 
 
+def time_wait_count():
+    out = subprocess.run(['ss', '-tan', 'state', 'time-wait'], capture_output=True, text=True).stdout
+    return max(0, len(out.splitlines()) - 1)
+
+
+def wait_for_ports(limit):
+    """Closed connections stay in TIME_WAIT for a minute and use up the
+    loopback port range; wait until enough ports are free again."""
+    deadline = time.time() + 90
+    while time_wait_count() > limit and time.time() < deadline:
+        time.sleep(1)
+
+
 def child_pids(pid):
     out = subprocess.run(['pgrep', '-P', str(pid)], capture_output=True, text=True).stdout.split()
     return [int(p) for p in out]
@@ -126,6 +139,7 @@ def main():
     parser.add_argument('--runs', type=int, default=3)
     parser.add_argument('--connections', default='1,10,50,100')
     parser.add_argument('--file-connections', default='10,50')
+    parser.add_argument('--close-seconds', type=int, default=1)
     parser.add_argument('--skip-commands', action='store_true')
     args = parser.parse_args()
 
@@ -138,13 +152,29 @@ def main():
                     '-o', os.path.join(work, 'httplib_server')]
                    + subprocess.run(['pkg-config', '--cflags', '--libs', 'cpp-httplib'], capture_output=True,
                                     text=True, check=True).stdout.split() + ['-lpthread'], check=True)
+    # Connection: close runs leave one TIME_WAIT entry per request; use the
+    # widest port range for them and restore the old one afterwards.
+    range_file = '/proc/sys/net/ipv4/ip_local_port_range'
+    with open(range_file) as f:
+        old_range = f.read().strip()
+    try:
+        with open(range_file, 'w') as f:
+            f.write('1024 65000')
+    except OSError:
+        pass
+    with open(range_file) as f:
+        low, high = map(int, f.read().split())
+    port_limit = (high - low) // 3
     servers = start_servers(args, work)
     connections = [int(c) for c in args.connections.split(',')]
     def cell(server, path, c, close, label):
         samples = []
         for _ in range(args.runs):
+            if close:
+                wait_for_ports(port_limit)
             before = cpu_ticks(server.pids)
-            rps, total, p50, p99 = run_wrk('http://127.0.0.1:%d%s' % (server.port, path), c, args.seconds, close)
+            seconds = args.close_seconds if close else args.seconds
+            rps, total, p50, p99 = run_wrk('http://127.0.0.1:%d%s' % (server.port, path), c, seconds, close)
             after = cpu_ticks(server.pids)
             cpu = (after - before) / TICKS * 1e6 / max(total, 1)
             samples.append((rps, p50, p99, cpu))
@@ -172,6 +202,11 @@ def main():
     finally:
         for server in servers:
             server.stop()
+        try:
+            with open(range_file, 'w') as f:
+                f.write(old_range)
+        except OSError:
+            pass
         shutil.rmtree(work, ignore_errors=True)
 
 

@@ -97,9 +97,11 @@ void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
     qDebug("HttpConnectionHandler (%p): handle new connection", static_cast<void*>(this));
     setBusy();
 
-    // Nothing of the previous connection (state, unsent output, TLS mode) may
-    // survive: a connect attempt resets the socket, the abort ends it at once.
-    m_socket->connectToHost(QString(), 0);
+    // Nothing of the previous connection (state, unsent output) may survive.
+    // A TLS socket also keeps its encryption mode through abort(); a connect
+    // attempt resets that, and the abort ends it at once.
+    if (m_sslConfiguration)
+        m_socket->connectToHost(QString(), 0);
     m_socket->abort();
 
     if (!m_socket->setSocketDescriptor(socketDescriptor)) {
