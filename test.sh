@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs what is missing, builds everything and runs every test suite.
-# TORVANE_QUICK=1 skips the sanitizer build and the fuzzers.
+# TORVANE_QUICK=1 skips the sanitizer builds and the fuzzers.
 # TORVANE_FUZZ_SECONDS sets the time per fuzz target (default 60).
 set -euo pipefail
 cd "$(dirname "$0")"
@@ -16,6 +16,12 @@ if [ "${TORVANE_QUICK:-0}" != 1 ]; then
   cmake -S . -B build-asan -DTORVANE_ASAN=ON -DTORVANE_BUILD_CLIENT=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
   cmake --build build-asan -j"$jobs"
   (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --output-on-failure -L server)
+
+  echo "== threaded server suites under ThreadSanitizer"
+  cmake -S . -B build-tsan -DTORVANE_TSAN=ON -DTORVANE_BUILD_CLIENT=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
+  cmake --build build-tsan -j"$jobs"
+  (cd build-tsan && TSAN_OPTIONS="suppressions=$PWD/../tests/tsan.supp halt_on_error=1" \
+    ctest --output-on-failure -R 'tst_sessions|tst_templates|tst_staticfiles|tst_httpserver')
 
   echo "== fuzzing"
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -DTORVANE_FUZZ=ON -DTORVANE_ASAN=ON -DTORVANE_BUILD_TESTS=OFF \

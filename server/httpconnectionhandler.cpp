@@ -3,6 +3,7 @@
 #include "httprequest.h"
 #include "httprequesthandler.h"
 #include "httpresponse.h"
+#include "locking.h"
 #include "settings.h"
 
 #include <QSslConfiguration>
@@ -62,6 +63,7 @@ HttpConnectionHandler::~HttpConnectionHandler()
 {
     quit();
     wait();
+    tsanAcquire(this); // joined: everything the thread did is visible now
     qDebug("HttpConnectionHandler (%p): destroyed", static_cast<void*>(this));
 }
 
@@ -80,6 +82,7 @@ void HttpConnectionHandler::run()
     delete m_currentRequest;
     m_currentRequest = nullptr;
     qDebug("HttpConnectionHandler (%p): thread stopped", static_cast<void*>(this));
+    tsanRelease(this);
 }
 
 // Restarting a QTimer for every request re-registers it with the event
@@ -94,6 +97,7 @@ void HttpConnectionHandler::startReadTimer()
 
 void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
 {
+    tsanAcquire(this); // handed over by the listener thread
     qDebug("HttpConnectionHandler (%p): handle new connection", static_cast<void*>(this));
     setBusy();
 

@@ -1,4 +1,5 @@
 #include "httpconnectionhandlerpool.h"
+#include "locking.h"
 
 #include "httpconnectionhandler.h"
 #include "settings.h"
@@ -31,7 +32,7 @@ HttpConnectionHandlerPool::~HttpConnectionHandlerPool()
 
 HttpConnectionHandler* HttpConnectionHandlerPool::acquireHandler()
 {
-    QMutexLocker locker(&m_mutex);
+    MutexLocker locker(&m_mutex);
     for (HttpConnectionHandler* handler : qAsConst(m_pool)) {
         if (!handler->isBusy()) {
             handler->setBusy();
@@ -49,14 +50,14 @@ HttpConnectionHandler* HttpConnectionHandlerPool::acquireHandler()
 
 int HttpConnectionHandlerPool::size() const
 {
-    QMutexLocker locker(&m_mutex);
+    MutexLocker locker(&m_mutex);
     return m_pool.count();
 }
 
 void HttpConnectionHandlerPool::cleanup()
 {
     const int maxIdleHandlers = settingValue(m_settings, QStringLiteral("minThreads"), 1).toInt();
-    QMutexLocker locker(&m_mutex);
+    MutexLocker locker(&m_mutex);
     int idleCounter = 0;
     for (HttpConnectionHandler* handler : qAsConst(m_pool)) {
         if (handler->isBusy())

@@ -1,6 +1,7 @@
 #include "httplistener.h"
 
 #include "httpconnectionhandlerpool.h"
+#include "locking.h"
 #include "settings.h"
 
 #include <QTcpSocket>
@@ -43,6 +44,7 @@ void HttpListener::incomingConnection(tSocketDescriptor socketDescriptor)
 {
     HttpConnectionHandler* handler = m_pool ? m_pool->acquireHandler() : nullptr;
     if (handler) {
+        tsanRelease(handler);
         QMetaObject::invokeMethod(handler, "handleConnection", Qt::QueuedConnection,
                                   Q_ARG(quillon::tSocketDescriptor, socketDescriptor));
         return;

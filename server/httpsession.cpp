@@ -1,4 +1,5 @@
 #include "httpsession.h"
+#include "locking.h"
 
 #include <QDateTime>
 #include <QUuid>
@@ -20,7 +21,7 @@ HttpSession::HttpSession(const HttpSession& other)
     : m_data(other.m_data)
 {
     if (m_data) {
-        QWriteLocker locker(&m_data->lock);
+        WriteLocker locker(&m_data->lock);
         m_data->refCount++;
     }
 }
@@ -30,14 +31,14 @@ HttpSession& HttpSession::operator=(const HttpSession& other)
     HttpSessionData* previous = m_data;
     m_data = other.m_data;
     if (m_data) {
-        QWriteLocker locker(&m_data->lock);
+        WriteLocker locker(&m_data->lock);
         m_data->refCount++;
         m_data->lastAccess = QDateTime::currentMSecsSinceEpoch();
     }
     if (previous) {
         bool last;
         {
-            QWriteLocker locker(&previous->lock);
+            WriteLocker locker(&previous->lock);
             last = --previous->refCount == 0;
         }
         if (last)
@@ -57,7 +58,7 @@ void HttpSession::release()
         return;
     bool last;
     {
-        QWriteLocker locker(&m_data->lock);
+        WriteLocker locker(&m_data->lock);
         last = --m_data->refCount == 0;
     }
     if (last) {
@@ -76,7 +77,7 @@ void HttpSession::set(const QByteArray& key, const QVariant& value)
 {
     if (!m_data)
         return;
-    QWriteLocker locker(&m_data->lock);
+    WriteLocker locker(&m_data->lock);
     m_data->values.insert(key, value);
 }
 
@@ -84,7 +85,7 @@ QVariant HttpSession::get(const QByteArray& key) const
 {
     if (!m_data)
         return QVariant();
-    QReadLocker locker(&m_data->lock);
+    ReadLocker locker(&m_data->lock);
     return m_data->values.value(key);
 }
 
@@ -92,7 +93,7 @@ bool HttpSession::contains(const QByteArray& key) const
 {
     if (!m_data)
         return false;
-    QReadLocker locker(&m_data->lock);
+    ReadLocker locker(&m_data->lock);
     return m_data->values.contains(key);
 }
 
@@ -100,7 +101,7 @@ qint64 HttpSession::lastAccess() const
 {
     if (!m_data)
         return 0;
-    QReadLocker locker(&m_data->lock);
+    ReadLocker locker(&m_data->lock);
     return m_data->lastAccess;
 }
 
@@ -108,7 +109,7 @@ void HttpSession::setLastAccess()
 {
     if (!m_data)
         return;
-    QWriteLocker locker(&m_data->lock);
+    WriteLocker locker(&m_data->lock);
     m_data->lastAccess = QDateTime::currentMSecsSinceEpoch();
 }
 

@@ -1,4 +1,5 @@
 #include "httpsessionstore.h"
+#include "locking.h"
 
 #include "httprequest.h"
 #include "httpresponse.h"
@@ -31,7 +32,7 @@ HttpSessionStore::~HttpSessionStore()
 
 QByteArray HttpSessionStore::getSessionId(HttpRequest& request, HttpResponse& response)
 {
-    QMutexLocker locker(&m_mutex);
+    MutexLocker locker(&m_mutex);
     // A session created earlier for this same request is found in the response.
     QByteArray sessionId = response.cookies().value(m_cookieName).value();
     if (sessionId.isEmpty())
@@ -46,7 +47,7 @@ QByteArray HttpSessionStore::getSessionId(HttpRequest& request, HttpResponse& re
 HttpSession HttpSessionStore::getSession(HttpRequest& request, HttpResponse& response, bool allowCreate)
 {
     const QByteArray sessionId = getSessionId(request, response);
-    QMutexLocker locker(&m_mutex);
+    MutexLocker locker(&m_mutex);
     if (!sessionId.isEmpty()) {
         auto it = m_sessions.constFind(sessionId);
         if (it != m_sessions.constEnd()) {
@@ -83,7 +84,7 @@ void HttpSessionStore::sessionTimerEvent()
 
 void HttpSessionStore::expireSessions(qint64 now)
 {
-    QMutexLocker locker(&m_mutex);
+    MutexLocker locker(&m_mutex);
     for (auto it = m_sessions.begin(); it != m_sessions.end();) {
         if (now - it.value().lastAccess() > qint64(m_expirationTime)) {
             qDebug("HttpSessionStore: session %s expired", it.key().constData());

@@ -1,9 +1,10 @@
 #include "settings.h"
+#include "locking.h"
 
 #include <QDir>
 #include <QFileInfo>
 #include <QMutex>
-#include <QMutexLocker>
+
 
 namespace quillon {
 
@@ -17,7 +18,7 @@ QMutex& settingsMutex()
 
 QVariant settingValue(QSettings* settings, const QString& key, const QVariant& defaultValue)
 {
-    QMutexLocker locker(&settingsMutex());
+    MutexLocker locker(&settingsMutex());
     return settings->value(key, defaultValue);
 }
 

@@ -1,4 +1,5 @@
 #include "staticfilecontroller.h"
+#include "locking.h"
 
 #include "httprequest.h"
 #include "httpresponse.h"
@@ -51,7 +52,7 @@ void StaticFileController::service(HttpRequest& request, HttpResponse& response)
     const QString cacheKey = QString::fromUtf8(path);
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
 
-    QMutexLocker locker(&m_mutex);
+    MutexLocker locker(&m_mutex);
     CacheEntry* entry = m_cache.object(cacheKey);
     if (entry && (m_cacheTimeout == 0 || entry->created > now - m_cacheTimeout)) {
         const QByteArray document = entry->document;

@@ -1,4 +1,5 @@
 #include "templatecache.h"
+#include "locking.h"
 
 #include "settings.h"
 
@@ -18,7 +19,7 @@ TemplateCache::TemplateCache(QSettings* settings, QObject* parent)
 QString TemplateCache::tryFile(const QString& localizedName)
 {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
-    QMutexLocker locker(&m_mutex);
+    MutexLocker locker(&m_mutex);
     qDebug("TemplateCache: trying cached %s", qPrintable(localizedName));
     CacheEntry* entry = m_cache.object(localizedName);
     if (entry && (m_cacheTimeout == 0 || entry->created > now - m_cacheTimeout))

@@ -2,6 +2,7 @@
 
 #include "httpconnectionhandlerpool.h"
 #include "httplistener.h"
+#include "locking.h"
 
 #include <QBuffer>
 #include <QDeadlineTimer>
@@ -19,7 +20,7 @@ int captureDepth = 0;
 void recordMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
 {
     {
-        QMutexLocker locker(&logMutex);
+        quillon::MutexLocker locker(&logMutex);
         logLines.append(message);
     }
     if (type != QtDebugMsg && previousHandler)
@@ -29,7 +30,7 @@ void recordMessage(QtMsgType type, const QMessageLogContext& context, const QStr
 
 LogCapture::LogCapture()
 {
-    QMutexLocker locker(&logMutex);
+    quillon::MutexLocker locker(&logMutex);
     if (captureDepth++ == 0)
         previousHandler = qInstallMessageHandler(recordMessage);
     logLines.clear();
@@ -37,20 +38,20 @@ LogCapture::LogCapture()
 
 LogCapture::~LogCapture()
 {
-    QMutexLocker locker(&logMutex);
+    quillon::MutexLocker locker(&logMutex);
     if (--captureDepth == 0)
         qInstallMessageHandler(previousHandler);
 }
 
 QStringList LogCapture::messages() const
 {
-    QMutexLocker locker(&logMutex);
+    quillon::MutexLocker locker(&logMutex);
     return logLines;
 }
 
 int LogCapture::count(const QString& fragment) const
 {
-    QMutexLocker locker(&logMutex);
+    quillon::MutexLocker locker(&logMutex);
     int n = 0;
     for (const QString& line : qAsConst(logLines))
         n += line.contains(fragment) ? 1 : 0;
@@ -70,7 +71,7 @@ bool LogCapture::waitFor(const QString& fragment, int wanted, int timeoutMs) con
 
 void LogCapture::clear()
 {
-    QMutexLocker locker(&logMutex);
+    quillon::MutexLocker locker(&logMutex);
     logLines.clear();
 }
 
@@ -89,7 +90,9 @@ ServerThread::~ServerThread()
 bool ServerThread::startAndWait()
 {
     start();
-    return m_ready.tryAcquire(1, 10000) && m_port != 0;
+    const bool ready = m_ready.tryAcquire(1, 10000);
+    quillon::tsanAcquire(&m_ready);
+    return ready && m_port != 0;
 }
 
 int ServerThread::poolSize() const
@@ -113,6 +116,7 @@ void ServerThread::run()
     quillon::HttpListener listener(&settings, m_handler);
     m_listener = &listener;
     m_port = listener.isListening() ? listener.serverPort() : 0;
+    quillon::tsanRelease(&m_ready);
     m_ready.release();
     exec();
     m_listener = nullptr;
