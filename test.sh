@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 jobs=$(nproc)
 
-tools/install-deps.sh test
+tools/install-deps.sh test native
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build build -j"$jobs"

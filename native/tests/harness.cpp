@@ -1,0 +1,142 @@
+#include "harness.h"
+
+#include <stdlib.h>
+#include <string.h>
+
+namespace harness {
+
+namespace {
+fakejvm::Vm* g_vm = nullptr;
+HMODULE g_library = nullptr;
+bool g_failed = false;
+bool g_expectException = false;
+}
+
+std::vector<TestCase>& tests()
+{
+    static std::vector<TestCase> all;
+    return all;
+}
+
+void fail(const char* file, int line, const std::string& message)
+{
+    const char* base = strrchr(file, '/');
+    printf("    %s:%d: %s\n", base ? base + 1 : file, line, message.c_str());
+    fflush(stdout);
+    g_failed = true;
+}
+
+std::string show(long long value) { return std::to_string(value); }
+std::string show(const std::string& value) { return "\"" + value + "\""; }
+std::string show(const void* value)
+{
+    char text[32];
+    snprintf(text, sizeof(text), "%p", value);
+    return text;
+}
+std::string show(const std::u16string& value)
+{
+    std::string text = "\"";
+    for (char16_t c : value) {
+        if (c >= 32 && c < 127) {
+            text += static_cast<char>(c);
+        } else {
+            char escape[12];
+            snprintf(escape, sizeof(escape), "\\u%04x", static_cast<unsigned>(c));
+            text += escape;
+        }
+    }
+    return text + "\"";
+}
+
+HMODULE library() { return g_library; }
+
+void* exportAddress(const char* className, const char* method, int argumentBytes)
+{
+    char name[256];
+#ifdef _WIN64
+    (void)argumentBytes;
+    snprintf(name, sizeof(name), "Java_com_ostrakit_runtime_installer_platform_win32_%s_%s", className, method);
+#else
+    snprintf(name, sizeof(name), "_Java_com_ostrakit_runtime_installer_platform_win32_%s_%s@%d", className, method,
+             argumentBytes);
+#endif
+    void* address = reinterpret_cast<void*>(GetProcAddress(g_library, name));
+    if (!address) {
+        fail(__FILE__, __LINE__, std::string("missing export ") + name);
+        throw Abort();
+    }
+    return address;
+}
+
+fakejvm::Vm& vm() { return *g_vm; }
+JNIEnv* env() { return g_vm->env(); }
+void expectPendingException() { g_expectException = true; }
+
+std::u16string u(const wchar_t* text) { return std::u16string(reinterpret_cast<const char16_t*>(text)); }
+
+std::string exePath()
+{
+    char path[MAX_PATH];
+    GetModuleFileNameA(NULL, path, MAX_PATH);
+    return path;
+}
+
+} // namespace harness
+
+using namespace harness;
+
+int main(int argc, char** argv)
+{
+    bool includeSlow = false;
+    const char* filter = nullptr;
+    for (int i = 1; i < argc; ++i) {
+        if (strcmp(argv[i], "--exit-now") == 0)
+            return 7; // a child process that ends at once
+        if (strcmp(argv[i], "--long") == 0)
+            includeSlow = true;
+        else
+            filter = argv[i];
+    }
+    setvbuf(stdout, NULL, _IONBF, 0);
+
+    std::string dll = exePath();
+    dll = dll.substr(0, dll.find_last_of("\\/") + 1) + "ostranative.dll";
+    g_library = LoadLibraryA(dll.c_str());
+    if (!g_library) {
+        printf("cannot load %s: %lu\n", dll.c_str(), GetLastError());
+        return 2;
+    }
+    fakejvm::Vm vm;
+    g_vm = &vm;
+
+    int passed = 0;
+    int failed = 0;
+    int skipped = 0;
+    for (const TestCase& test : tests()) {
+        const std::string fullName = std::string(test.suite) + "." + test.name;
+        if ((filter && fullName.find(filter) == std::string::npos) || (test.slow && !includeSlow)) {
+            ++skipped;
+            continue;
+        }
+        g_failed = false;
+        g_expectException = false;
+        try {
+            test.function();
+        } catch (const Abort&) {
+        }
+        for (const std::string& misuse : vm.takeMisuse())
+            fail(__FILE__, __LINE__, "JNI misuse: " + misuse);
+        if (vm.unreleasedPins() != 0) {
+            fail(__FILE__, __LINE__, "characters or elements pinned and never released");
+            vm.resetPins();
+        }
+        if (vm.exceptionPending() && !g_expectException)
+            fail(__FILE__, __LINE__, "a Java exception was left pending");
+        vm.clearException();
+        printf("%s %s\n", g_failed ? "FAIL" : "PASS", fullName.c_str());
+        g_failed ? ++failed : ++passed;
+    }
+    printf("%d passed, %d failed, %d skipped\n", passed, failed, skipped);
+    return failed ? 1 : 0;
+}

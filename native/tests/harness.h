@@ -1,0 +1,94 @@
+// The test harness: a small test runner, the library under test bound by its
+// export names, and helpers shared by the test files.
+#pragma once
+
+#include "fakejvm.h"
+
+#include <stdio.h>
+#include <string>
+#include <vector>
+
+namespace harness {
+
+struct TestCase
+{
+    const char* suite;
+    const char* name;
+    void (*function)();
+    bool slow;
+};
+
+std::vector<TestCase>& tests();
+
+struct Registrar
+{
+    Registrar(const char* suite, const char* name, void (*function)(), bool slow)
+    {
+        tests().push_back({suite, name, function, slow});
+    }
+};
+
+void fail(const char* file, int line, const std::string& message);
+struct Abort
+{
+};
+
+#define TEST_CASE_IMPL(suite, name, slow)                                                         \
+    static void suite##_##name();                                                                 \
+    static harness::Registrar registrar_##suite##_##name(#suite, #name, suite##_##name, slow);    \
+    static void suite##_##name()
+#define TEST_CASE(suite, name) TEST_CASE_IMPL(suite, name, false)
+#define SLOW_TEST_CASE(suite, name) TEST_CASE_IMPL(suite, name, true)
+
+#define CHECK(condition)                                          \
+    do {                                                          \
+        if (!(condition))                                         \
+            harness::fail(__FILE__, __LINE__, "CHECK(" #condition ")"); \
+    } while (0)
+#define REQUIRE(condition)                                        \
+    do {                                                          \
+        if (!(condition)) {                                       \
+            harness::fail(__FILE__, __LINE__, "REQUIRE(" #condition ")"); \
+            throw harness::Abort();                               \
+        }                                                         \
+    } while (0)
+#define CHECK_EQ(actual, expected)                                                                   \
+    do {                                                                                             \
+        const auto actualValue = (actual);                                                           \
+        const auto expectedValue = (expected);                                                       \
+        if (!(actualValue == expectedValue))                                                         \
+            harness::fail(__FILE__, __LINE__,                                                        \
+                          std::string("CHECK_EQ(" #actual ", " #expected "): ") + harness::show(actualValue) \
+                              + " != " + harness::show(expectedValue));                              \
+    } while (0)
+
+std::string show(long long value);
+std::string show(const std::u16string& value);
+std::string show(const std::string& value);
+std::string show(const void* value);
+inline std::string show(int value) { return show(static_cast<long long>(value)); }
+inline std::string show(long value) { return show(static_cast<long long>(value)); }
+inline std::string show(unsigned long value) { return show(static_cast<long long>(value)); }
+inline std::string show(unsigned int value) { return show(static_cast<long long>(value)); }
+inline std::string show(unsigned long long value) { return show(static_cast<long long>(value)); }
+inline std::string show(unsigned char value) { return show(static_cast<long long>(value)); }
+inline std::string show(bool value) { return value ? "true" : "false"; }
+
+// The library under test.
+HMODULE library();
+void* exportAddress(const char* className, const char* method, int argumentBytes);
+template <typename F>
+F bind(const char* className, const char* method, int argumentBytes)
+{
+    return reinterpret_cast<F>(exportAddress(className, method, argumentBytes));
+}
+
+fakejvm::Vm& vm();
+JNIEnv* env();
+// An exception the current test expects to be left pending (checked and cleared).
+void expectPendingException();
+
+std::u16string u(const wchar_t* text);
+std::string exePath();
+
+} // namespace harness
