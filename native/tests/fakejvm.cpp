@@ -273,13 +273,64 @@ jbyteArray JNICALL NewByteArray(JNIEnv*, jsize length)
         g_vm->throwNew(); // NegativeArraySizeException
         return nullptr;
     }
-    return g_vm->bytes(std::vector<jbyte>(static_cast<size_t>(length)));
+    return g_vm->newBytes(static_cast<size_t>(length));
+}
+
+// Element copies are recycled, as a VM hands them out from its own heap:
+// fresh multi-megabyte allocations for every call (slow under Wine) would
+// otherwise dominate any timing of the library.
+CRITICAL_SECTION* bufferLock()
+{
+    static CRITICAL_SECTION lock;
+    static bool initialised = [] {
+        InitializeCriticalSection(&lock);
+        return true;
+    }();
+    (void)initialised;
+    return &lock;
+}
+std::multimap<size_t, void*>& spareBuffers()
+{
+    static std::multimap<size_t, void*> spare;
+    return spare;
+}
+std::map<void*, size_t>& bufferSizes()
+{
+    static std::map<void*, size_t> sizes;
+    return sizes;
+}
+
+void* takeBuffer(size_t size)
+{
+    EnterCriticalSection(bufferLock());
+    void* buffer = nullptr;
+    auto it = spareBuffers().find(size);
+    if (it != spareBuffers().end()) {
+        buffer = it->second;
+        spareBuffers().erase(it);
+    } else {
+        buffer = malloc(size);
+        bufferSizes()[buffer] = size;
+    }
+    LeaveCriticalSection(bufferLock());
+    return buffer;
+}
+
+void giveBuffer(void* buffer)
+{
+    EnterCriticalSection(bufferLock());
+    auto it = bufferSizes().find(buffer);
+    if (it != bufferSizes().end())
+        spareBuffers().insert({it->second, buffer});
+    else
+        free(buffer);
+    LeaveCriticalSection(bufferLock());
 }
 
 template <typename T>
 T* pin(std::vector<T>& data, Object* object, jboolean* isCopy)
 {
-    T* copy = static_cast<T*>(malloc(data.size() * sizeof(T) + 1));
+    T* copy = static_cast<T*>(takeBuffer(data.size() * sizeof(T) + 1));
     if (!data.empty())
         memcpy(copy, data.data(), data.size() * sizeof(T));
     object->pins++;
@@ -297,7 +348,7 @@ void unpin(std::vector<T>& data, Object* object, T* elements, jint mode, const c
         memcpy(data.data(), elements, data.size() * sizeof(T));
     if (mode != JNI_COMMIT) {
         object->pins--;
-        free(elements);
+        giveBuffer(elements);
     }
 }
 
@@ -466,6 +517,31 @@ jbyteArray Vm::bytes(const std::vector<jbyte>& data)
     Object* object = newObject(ByteArray, "[B");
     object->bytes = data;
     return reinterpret_cast<jbyteArray>(object);
+}
+
+jbyteArray Vm::newBytes(size_t length)
+{
+    Object* object = newObject(ByteArray, "[B");
+    EnterCriticalSection(bufferLock());
+    auto it = m_spareArrays.find(length);
+    if (it != m_spareArrays.end()) {
+        object->bytes.swap(it->second);
+        m_spareArrays.erase(it);
+    }
+    LeaveCriticalSection(bufferLock());
+    object->bytes.assign(length, 0);
+    return reinterpret_cast<jbyteArray>(object);
+}
+
+void Vm::recycle(jobject array)
+{
+    Object* object = obj(array);
+    if (!object || object->kind != ByteArray)
+        return;
+    EnterCriticalSection(bufferLock());
+    m_spareArrays.insert({object->bytes.size(), std::vector<jbyte>()});
+    m_spareArrays.find(object->bytes.size())->second.swap(object->bytes);
+    LeaveCriticalSection(bufferLock());
 }
 
 jbooleanArray Vm::booleans(const std::vector<jboolean>& data)

@@ -46,6 +46,9 @@ public:
     jstring string(const std::u16string& text);
     jstring string(const wchar_t* text);
     jbyteArray bytes(const std::vector<jbyte>& data);
+    jbyteArray newBytes(size_t length);
+    // Gives a byte array's storage back for reuse (the array becomes empty).
+    void recycle(jobject array);
     jbooleanArray booleans(const std::vector<jboolean>& data);
     jintArray ints(const std::vector<jint>& data);
     jobjectArray strings(const std::vector<std::u16string>& texts);
@@ -88,6 +91,7 @@ private:
     JNIEnv m_env;
     std::vector<Object*> m_objects;
     std::map<std::string, Object*> m_classes;
+    std::multimap<size_t, std::vector<jbyte>> m_spareArrays;
     std::vector<std::string> m_missingClasses;
     std::vector<std::string> m_misuse;
     bool m_exceptionPending = false;
