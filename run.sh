@@ -4,6 +4,6 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 tools/install-deps.sh client
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORVANE_BUILD_CLIENT=ON >/dev/null
 cmake --build build -j"$(nproc)"
 exec build/bench/benchserver --config etc/TorvaneAPP.ini --verbose

@@ -8,7 +8,7 @@ jobs=$(nproc)
 
 tools/install-deps.sh test native
 
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORVANE_BUILD_CLIENT=ON >/dev/null
 cmake --build build -j"$jobs"
 
 if [ "${TORVANE_QUICK:-0}" != 1 ]; then

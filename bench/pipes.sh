@@ -4,7 +4,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh native
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORVANE_BUILD_CLIENT=ON >/dev/null
 cmake --build build -j"$(nproc)" --target ostranative_i686 ostranative_x86_64
 dir=build/native-x86_64
 export WINEPREFIX=$PWD/$dir/wineprefix WINEDEBUG=-all

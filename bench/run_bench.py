@@ -164,7 +164,7 @@ def main():
         pass
     with open(range_file) as f:
         low, high = map(int, f.read().split())
-    port_limit = (high - low) // 3
+    port_limit = (high - low) * 2 // 3
     servers = start_servers(args, work)
     connections = [int(c) for c in args.connections.split(',')]
     def cell(server, path, c, close, label):

@@ -1,0 +1,68 @@
+#include "logotorvane.h"
+
+#include "dialbuttonform.h"
+
+#include <QCursor>
+#include <QMainWindow>
+#include <QMouseEvent>
+#include <QPushButton>
+#include <QtDebug>
+
+namespace {
+// The client has one dial button; its drag state is shared.
+bool dragging = false;
+QPoint dragOffset;
+
+const Qt::WindowFlags kFloatingFlags
+    = Qt::SubWindow | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint;
+} // namespace
+
+logoTorvane::logoTorvane(QWidget* parent)
+    : QDialog(parent)
+    , form(new DialButtonForm)
+{
+    setAutoFillBackground(true);
+    setAttribute(Qt::WA_TranslucentBackground, true);
+    setStyleSheet(QStringLiteral("background:transparent;"));
+    setWindowFlags(kFloatingFlags);
+    form->setupUi(this);
+    form->pushButton->setStyleSheet(QStringLiteral("background-color: rgba(255, 255, 255, 0);"));
+}
+
+logoTorvane::~logoTorvane()
+{
+    delete form;
+}
+
+void logoTorvane::mousePressEvent(QMouseEvent* event)
+{
+    if (event->button() == Qt::LeftButton) {
+        dragging = true;
+        dragOffset = QCursor::pos() - pos();
+    } else {
+        qDebug("Eita 5");
+    }
+}
+
+void logoTorvane::mouseMoveEvent(QMouseEvent*)
+{
+    if (dragging)
+        setProperty("pos", QCursor::pos() - dragOffset);
+}
+
+void logoTorvane::mouseReleaseEvent(QMouseEvent*)
+{
+    dragging = false;
+}
+
+void logoTorvane::mouseDoubleClickEvent(QMouseEvent*)
+{
+    hide();
+    if (mainWindow)
+        mainWindow->show();
+}
+
+void logoTorvane::on_label_linkActivated(QMouseEvent*)
+{
+    qDebug("Eita 2");
+}

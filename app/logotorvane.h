@@ -1,0 +1,34 @@
+#pragma once
+
+#include <QDialog>
+
+class QMainWindow;
+class QMouseEvent;
+struct DialButtonForm;
+
+// The floating dial button shown while the main window is put away: it can
+// be dragged with the left button, and a double click brings the window back.
+class logoTorvane : public QDialog
+{
+    Q_OBJECT
+
+public:
+    explicit logoTorvane(QWidget* parent = nullptr);
+    ~logoTorvane() override;
+
+    void setMainWindow(QMainWindow* window) { mainWindow = window; }
+    DialButtonForm* dialButtonForm() const { return form; }
+
+protected:
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void mouseDoubleClickEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+
+private slots:
+    void on_label_linkActivated(QMouseEvent* event);
+
+private:
+    DialButtonForm* form;
+    QMainWindow* mainWindow = nullptr;
+};

@@ -1,0 +1,86 @@
+#include "deployment.h"
+#include "globals.h"
+#include "mainwindow.h"
+
+#include "httpsessionstore.h"
+#include "staticfilecontroller.h"
+#include "templatecache.h"
+
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QSettings>
+#include <QtDebug>
+
+quillon::TemplateCache* sharedTemplateCache = nullptr;
+quillon::HttpSessionStore* sharedSessionStore = nullptr;
+quillon::StaticFileController* sharedStaticFileController = nullptr;
+
+// The configuration file's canonical path. Does not return when none exists.
+QString findConfigurationFile()
+{
+    const QString binDir = QCoreApplication::applicationDirPath();
+    qDebug() << binDir;
+    const QString fileName = QCoreApplication::applicationName() + QStringLiteral(".ini");
+    const QStringList searchList = {
+        binDir,
+        binDir + "/etc",
+        binDir + "/../etc",
+        binDir + "/../../etc",
+        binDir + "/../QTTorvaneAppDesktop-master/etc",
+        binDir + "/../../QTTorvaneAppDesktop-master/etc",
+        binDir + "/../../../QTTorvaneAppDesktop-master/etc",
+        binDir + "/../../../../QTTorvaneAppDesktop-master/etc",
+        binDir + "/../../../../../QTTorvaneAppDesktop-master/etc",
+        QDir::rootPath() + "etc/opt",
+        QDir::rootPath() + "etc",
+    };
+    for (const QString& dir : searchList) {
+        QFile file(dir + "/" + fileName);
+        if (file.exists()) {
+            const QString path = QDir(file.fileName()).canonicalPath();
+            qDebug("Using config file %s", qPrintable(path));
+            return path;
+        }
+    }
+    for (const QString& dir : searchList)
+        qWarning("%s/%s not found", qPrintable(dir), qPrintable(fileName));
+    qFatal("Cannot find config file %s", qPrintable(fileName));
+    return QString();
+}
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
+    QApplication app(argc, argv);
+    app.setWindowIcon(QIcon(QStringLiteral(":icone16.png")));
+    QCoreApplication::setApplicationName(QStringLiteral("TorvaneAPP"));
+    QGuiApplication::setApplicationDisplayName(QStringLiteral("Torvane App - Desktop"));
+    QCoreApplication::setApplicationVersion(QStringLiteral("1.0.10-2018"));
+
+    const QUrl startUrl(QStringLiteral("https://" TORVANE_WEB_HOST "/api/app/novo/app/index.php?modeOn=true"),
+                        QUrl::TolerantMode);
+
+    // Deletes itself when closed.
+    MainWindow* window = new MainWindow(startUrl);
+
+    const QString configFileName = findConfigurationFile();
+
+    auto* templateSettings = new QSettings(configFileName, QSettings::IniFormat, &app);
+    templateSettings->beginGroup(QStringLiteral("templates"));
+    sharedTemplateCache = new quillon::TemplateCache(templateSettings, &app);
+
+    auto* sessionSettings = new QSettings(configFileName, QSettings::IniFormat, &app);
+    sessionSettings->beginGroup(QStringLiteral("sessions"));
+    sharedSessionStore = new quillon::HttpSessionStore(sessionSettings, &app);
+
+    auto* fileSettings = new QSettings(configFileName, QSettings::IniFormat, &app);
+    fileSettings->beginGroup(QStringLiteral("docroot"));
+    sharedStaticFileController = new quillon::StaticFileController(fileSettings, &app);
+
+    auto* listenerSettings = new QSettings(configFileName, QSettings::IniFormat, &app);
+    listenerSettings->beginGroup(QStringLiteral("listener"));
+
+    window->show();
+    return app.exec();
+}

@@ -1,0 +1,158 @@
+#include "mainwindow.h"
+
+#include "logotorvane.h"
+#include "webview.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMetaEnum>
+#include <QScreen>
+#include <QWebChannel>
+#include <QtDebug>
+
+namespace {
+const Qt::WindowFlags kFloatingFlags
+    = Qt::SubWindow | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint;
+}
+
+MainWindow::MainWindow(const QUrl& url)
+    : QMainWindow()
+    , channel(new QWebChannel(this))
+{
+    createTrayIcon();
+
+    logo = new logoTorvane;
+    logo->setMainWindow(this);
+
+    windowWidth = 271;
+    windowHeight = 420;
+    setAttribute(Qt::WA_DeleteOnClose, true);
+    setAttribute(Qt::WA_TranslucentBackground, true);
+    setWindowFlags(kFloatingFlags);
+    progressPercent = 0;
+
+    webView = new WebView(this);
+    webView->load(url);
+    connect(webView, &QWebEngineView::loadFinished, this, &MainWindow::adjustLocation);
+    connect(webView, &QWebEngineView::titleChanged, this, &MainWindow::adjustTitle);
+    connect(webView, &QWebEngineView::loadProgress, this, &MainWindow::setProgress);
+    connect(webView, &QWebEngineView::loadFinished, this, &MainWindow::finishLoading);
+    connect(webView->page(), &QWebEnginePage::featurePermissionRequested, this,
+            &MainWindow::featurePermissionRequested);
+
+    addressEdit = new QLineEdit(this);
+    addressEdit->setSizePolicy(QSizePolicy::Expanding, addressEdit->sizePolicy().verticalPolicy());
+    connect(addressEdit, &QLineEdit::returnPressed, this, &MainWindow::changeLocation);
+    addressEdit->setVisible(false);
+
+    setLocationApp();
+    setCentralWidget(webView);
+}
+
+MainWindow::~MainWindow() = default;
+
+void MainWindow::createTrayIcon()
+{
+    m_quitAction = new QAction(QStringLiteral("Sair"), this);
+    connect(m_quitAction, &QAction::triggered, this, &MainWindow::quit);
+    m_hideAction = new QAction(QStringLiteral("Esconder Torvane APP"), this);
+    connect(m_hideAction, &QAction::triggered, this, &MainWindow::hideApp);
+    m_openAction = new QAction(QStringLiteral("Abrir Torvane APP"), this);
+    connect(m_openAction, &QAction::triggered, this, &MainWindow::showApp);
+
+    // No parent: the menu lives until the process ends.
+    m_trayMenu = new QMenu(QStringLiteral("Menu Tray"));
+    m_trayMenu->addAction(m_quitAction);
+    m_trayMenu->addAction(m_hideAction);
+    m_trayMenu->addAction(m_openAction);
+
+    m_trayIcon = new QSystemTrayIcon(this);
+    m_trayIcon->setToolTip(QStringLiteral("Torvane APP v.1.0.10-2018"));
+    m_trayIcon->setIcon(QIcon(QStringLiteral(":/icone16.png")));
+    connect(m_trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::iconActivated);
+    m_trayIcon->setContextMenu(m_trayMenu);
+    m_trayIcon->setVisible(true);
+}
+
+void MainWindow::adjustLocation()
+{
+    addressEdit->setText(webView->url().toString());
+}
+
+void MainWindow::changeLocation()
+{
+    const QUrl url = QUrl::fromUserInput(addressEdit->text());
+    webView->load(url);
+    webView->setFocus();
+}
+
+void MainWindow::adjustTitle()
+{
+    if (progressPercent < 1 || progressPercent > 99)
+        setWindowTitle(webView->title());
+    else
+        setWindowTitle(QStringLiteral("%1 (%2%)").arg(webView->title()).arg(progressPercent));
+}
+
+void MainWindow::setProgress(int p)
+{
+    progressPercent = p;
+    adjustTitle();
+}
+
+void MainWindow::finishLoading(bool)
+{
+    progressPercent = 100;
+    adjustTitle();
+    qDebug("Progresso... FINISH");
+}
+
+void MainWindow::featurePermissionRequested(const QUrl& securityOrigin, QWebEnginePage::Feature feature)
+{
+    const QMetaEnum features = QMetaEnum::fromType<QWebEnginePage::Feature>();
+    qDebug() << securityOrigin << features.valueToKey(feature);
+    // Whatever was asked for, the page's current URL gets the microphone;
+    // other requests stay unanswered.
+    QWebEnginePage* page = webView->page();
+    page->setFeaturePermission(page->url(), QWebEnginePage::MediaAudioCapture,
+                               QWebEnginePage::PermissionGrantedByUser);
+}
+
+void MainWindow::setLocationApp()
+{
+    QScreen* screen = this->screen();
+    const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, 800, 600);
+    const int width = available.width();
+    const int height = available.height();
+    move(width - windowWidth - 20, height - windowHeight);
+    resize(windowWidth, windowHeight);
+    logo->move(width - 67, height - 107);
+}
+
+void MainWindow::quit()
+{
+    QApplication::closeAllWindows();
+    QCoreApplication::quit();
+}
+
+void MainWindow::hideApp()
+{
+    logo->hide();
+    hide();
+}
+
+void MainWindow::showApp()
+{
+    logo->hide();
+    show();
+}
+
+void MainWindow::iconActivated(QSystemTrayIcon::ActivationReason reason)
+{
+    if (reason == QSystemTrayIcon::DoubleClick || reason == QSystemTrayIcon::Trigger) {
+        logo->hide();
+        show();
+    }
+}

@@ -1,0 +1,63 @@
+#pragma once
+
+#include <QMainWindow>
+#include <QSystemTrayIcon>
+#include <QUrl>
+#include <QWebEnginePage>
+
+class QAction;
+class QLineEdit;
+class QMenu;
+class QWebChannel;
+class WebView;
+class logoTorvane;
+
+// The client's one window: a frameless, translucent, always-on-top browser
+// view of the hosted application at the bottom right of the screen, with
+// its tray icon and the floating dial button that replaces it when hidden.
+class MainWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainWindow(const QUrl& url);
+    ~MainWindow() override;
+
+    WebView* view() const { return webView; }
+    logoTorvane* dialButton() const { return logo; }
+    QSystemTrayIcon* trayIcon() const { return m_trayIcon; }
+    QMenu* trayMenu() const { return m_trayMenu; }
+    int progress() const { return progressPercent; }
+
+protected slots:
+    void adjustLocation();
+    void changeLocation();
+    void adjustTitle();
+    void setProgress(int p);
+    void finishLoading(bool);
+    void featurePermissionRequested(const QUrl& securityOrigin, QWebEnginePage::Feature feature);
+    void setLocationApp();
+    void quit();
+    void hideApp();
+    void showApp();
+
+private slots:
+    void iconActivated(QSystemTrayIcon::ActivationReason reason);
+
+private:
+    void createTrayIcon();
+
+    int windowWidth = 271;
+    int windowHeight = 420;
+    WebView* webView = nullptr;
+    QWebChannel* channel;
+    QLineEdit* addressEdit = nullptr;
+    int progressPercent = 0;
+    logoTorvane* logo = nullptr;
+
+    QAction* m_quitAction = nullptr;
+    QAction* m_hideAction = nullptr;
+    QAction* m_openAction = nullptr;
+    QMenu* m_trayMenu = nullptr;
+    QSystemTrayIcon* m_trayIcon = nullptr;
+};

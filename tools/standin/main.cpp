@@ -1,0 +1,102 @@
+// A stand-in for the hosted telephony application, served over HTTPS on
+// loopback with the project's own server library, so that the client can
+// do its job on a machine without internet access.
+#include "httpconnectionhandlerpool.h"
+#include "httplistener.h"
+#include "httprequest.h"
+#include "httprequesthandler.h"
+#include "httpresponse.h"
+#include "staticfilecontroller.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QFile>
+#include <QLoggingCategory>
+#include <QSettings>
+#include <QTemporaryDir>
+
+namespace {
+
+const QByteArray kStartPath = "/api/app/novo/app/index.php";
+
+class StandInHandler : public quillon::HttpRequestHandler
+{
+public:
+    StandInHandler(const QString& root, quillon::StaticFileController* files)
+        : m_root(root)
+        , m_files(files)
+    {
+    }
+
+    void service(quillon::HttpRequest& request, quillon::HttpResponse& response) override
+    {
+        printf("%s %s\n", request.method().constData(), request.path().constData());
+        fflush(stdout);
+        if (request.path() == kStartPath) {
+            QFile page(m_root + QStringLiteral("/index.html"));
+            page.open(QIODevice::ReadOnly);
+            response.setHeader("Content-Type", "text/html; charset=UTF-8");
+            response.setHeader("Cache-Control", "no-store");
+            response.write(page.readAll(), true);
+            return;
+        }
+        m_files->service(request, response);
+    }
+
+private:
+    QString m_root;
+    quillon::StaticFileController* m_files;
+};
+
+} // namespace
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication app(argc, argv);
+    QString root = QCoreApplication::applicationDirPath() + QStringLiteral("/standin-site");
+    QString cert;
+    QString key;
+    int port = 8443;
+    const QStringList args = app.arguments();
+    for (int i = 1; i + 1 < args.size(); i += 2) {
+        if (args.at(i) == QLatin1String("--port"))
+            port = args.at(i + 1).toInt();
+        else if (args.at(i) == QLatin1String("--cert"))
+            cert = QFileInfo(args.at(i + 1)).absoluteFilePath();
+        else if (args.at(i) == QLatin1String("--key"))
+            key = QFileInfo(args.at(i + 1)).absoluteFilePath();
+        else if (args.at(i) == QLatin1String("--root"))
+            root = QFileInfo(args.at(i + 1)).absoluteFilePath();
+    }
+    if (cert.isEmpty() || key.isEmpty()) {
+        fprintf(stderr, "usage: torvane-standin --cert FILE --key FILE [--port N] [--root DIR]\n");
+        return 2;
+    }
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+
+    QTemporaryDir dir;
+    const QString iniFile = dir.filePath(QStringLiteral("standin.ini"));
+    {
+        QSettings writer(iniFile, QSettings::IniFormat);
+        writer.setValue(QStringLiteral("listener/host"), QStringLiteral("127.0.0.1"));
+        writer.setValue(QStringLiteral("listener/port"), port);
+        writer.setValue(QStringLiteral("listener/sslCertFile"), cert);
+        writer.setValue(QStringLiteral("listener/sslKeyFile"), key);
+        writer.setValue(QStringLiteral("docroot/path"), root);
+        writer.setValue(QStringLiteral("docroot/maxAge"), 0);
+    }
+    QSettings docroot(iniFile, QSettings::IniFormat);
+    docroot.beginGroup(QStringLiteral("docroot"));
+    quillon::StaticFileController files(&docroot);
+    StandInHandler handler(root, &files);
+
+    QSettings listenerSettings(iniFile, QSettings::IniFormat);
+    listenerSettings.beginGroup(QStringLiteral("listener"));
+    quillon::HttpListener listener(&listenerSettings, &handler);
+    if (!listener.isListening() || !listener.connectionPool()->isSslEnabled())
+        return 1;
+    printf("stand-in listening on https://localhost:%d%s\n", port, kStartPath.constData());
+    fflush(stdout);
+    return app.exec();
+}
