@@ -4,6 +4,12 @@
 
 namespace quillon {
 
+namespace {
+// Nested blocks of one loop name multiply on every pass; a degenerate
+// template must not grow until memory runs out.
+constexpr int kMaxDocumentSize = 4 * 1024 * 1024;
+} // namespace
+
 Template::Template(const QString& source, const QString& sourceName)
     : QString(source)
     , m_sourceName(sourceName)
@@ -24,6 +30,12 @@ int Template::setVariable(const QString& name, const QString& value)
     if (count == 0 && m_warnings)
         qWarning("Template: missing variable %s in %s", qPrintable(marker), qPrintable(m_sourceName));
     return count;
+}
+
+void Template::warnTooLarge(const QString& startMarker) const
+{
+    qWarning("Template: loop %s in %s grows beyond %i characters, expansion stopped", qPrintable(startMarker),
+             qPrintable(m_sourceName), kMaxDocumentSize);
 }
 
 int Template::loop(const QString& name, int repetitions)
@@ -52,8 +64,13 @@ int Template::loop(const QString& name, int repetitions)
         const bool hasElse = elsePosition > start && elsePosition < end;
 
         QString replacement;
+        const int blockLength = end + endMarker.size() - start;
         if (repetitions > 0) {
             const QString body = mid(bodyStart, (hasElse ? elsePosition : end) - bodyStart);
+            if (qint64(size()) - blockLength + qint64(body.size()) * repetitions > kMaxDocumentSize) {
+                warnTooLarge(startMarker);
+                break;
+            }
             for (int i = 0; i < repetitions; ++i) {
                 QString copy = body;
                 const QString repetitionName = name + QString::number(i);
@@ -66,7 +83,11 @@ int Template::loop(const QString& name, int repetitions)
             const int elseBodyStart = elsePosition + elseMarker.size();
             replacement = mid(elseBodyStart, end - elseBodyStart);
         }
-        replace(start, end + endMarker.size() - start, replacement);
+        if (qint64(size()) - blockLength + replacement.size() > kMaxDocumentSize) {
+            warnTooLarge(startMarker);
+            break;
+        }
+        replace(start, blockLength, replacement);
         start = indexOf(startMarker, start, Qt::CaseSensitive);
     }
     if (count == 0 && m_warnings)

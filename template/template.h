@@ -17,6 +17,8 @@ public:
     QString sourceName() const { return m_sourceName; }
 
 private:
+    void warnTooLarge(const QString& startMarker) const;
+
     QString m_sourceName;
     bool m_warnings = false;
 };

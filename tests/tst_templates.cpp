@@ -22,6 +22,7 @@ private slots:
     void markersAreCaseSensitive();
     void missingVariableWarnsOnlyWhenEnabled();
     void missingLoopEndEndsTheExpansion();
+    void explodingNestedLoopsStopGrowing();
 
     void candidateOrder_data();
     void candidateOrder();
@@ -142,6 +143,22 @@ void TestTemplates::missingLoopEndEndsTheExpansion()
     QVERIFY(blocks >= 1);
     QVERIFY(t.endsWith("{loop x}tail"));
     QVERIFY(t.size() < 200);
+}
+
+void TestTemplates::explodingNestedLoopsStopGrowing()
+{
+    LogCapture log;
+    // Every pass re-expands the copies: 8^12 characters without a limit.
+    QString source;
+    for (int i = 0; i < 12; ++i)
+        source += "{loop x}";
+    source += "abcdefgh";
+    for (int i = 0; i < 12; ++i)
+        source += "{end x}";
+    Template t(source, "nested");
+    t.loop("x", 8);
+    QVERIFY(t.size() <= 4 * 1024 * 1024);
+    QCOMPARE(log.count("Template: loop {loop x} in nested grows beyond"), 1);
 }
 
 void TestTemplates::candidateOrder_data()

@@ -10,7 +10,7 @@ for target in "$dir"/fuzz_*; do
   corpus=$(mktemp -d)
   cp -r "$root/tests/fuzz/corpus/$name/." "$corpus/" 2>/dev/null || true
   echo "fuzzing $name for ${seconds}s"
-  if ! (cd "$corpus" && "$target" -max_total_time="$seconds" -max_len=8192 -timeout=10 "$corpus" >fuzz.log 2>&1); then
+  if ! (cd "$corpus" && "$target" -max_total_time="$seconds" -max_len=2048 -timeout=10 "$corpus" >fuzz.log 2>&1); then
     tail -40 "$corpus/fuzz.log"; echo "fuzz target $name failed"; exit 1
   fi
   tail -1 "$corpus/fuzz.log"
