@@ -1,0 +1,360 @@
+// The main window, its tray and the floating dial button, on a real display
+// (Xvfb) with a real browser view. Run with a screen of 1920 x 1040.
+#include "dialbuttonform.h"
+#include "logotorvane.h"
+#include "mainwindow.h"
+#include "webview.h"
+
+#include "httplistener.h"
+#include "httprequest.h"
+#include "httprequesthandler.h"
+#include "httpresponse.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QMenu>
+#include <QPointer>
+#include <QPushButton>
+#include <QScreen>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWebEnginePage>
+#include <QtDebug>
+
+namespace {
+
+// Pages for the browser view, served on loopback.
+class PageHandler : public quillon::HttpRequestHandler
+{
+public:
+    void service(quillon::HttpRequest& request, quillon::HttpResponse& response) override
+    {
+        response.setHeader("Content-Type", "text/html; charset=UTF-8");
+        const QByteArray path = request.path();
+        if (path == "/slow") {
+            QThread::msleep(300);
+            response.write("<html><head><title>Slow</title></head><body>slow</body></html>", true);
+        } else if (path == "/media") {
+            response.write("<html><head><title>Media</title></head><body><script>"
+                           "function ask(kind) {"
+                           "  var constraints = kind === 'audio' ? {audio: true} : {video: true};"
+                           "  window.result = 'pending';"
+                           "  navigator.mediaDevices.getUserMedia(constraints).then("
+                           "    function (s) { s.getTracks().forEach(function (t) { t.stop(); }); window.result = 'granted'; },"
+                           "    function (e) { window.result = e.name; });"
+                           "}</script></body></html>",
+                           true);
+        } else {
+            response.write("<html><head><title>Agenda</title></head><body>agenda</body></html>", true);
+        }
+    }
+};
+
+QStringList g_log;
+QtMessageHandler g_previous = nullptr;
+void recordMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
+{
+    g_log.append(message);
+    if (type != QtDebugMsg && g_previous)
+        g_previous(type, context, message);
+}
+
+QVariant evaluate(QWebEnginePage* page, const QString& script)
+{
+    QVariant result;
+    bool done = false;
+    page->runJavaScript(script, [&](const QVariant& value) {
+        result = value;
+        done = true;
+    });
+    QTRY_VERIFY_WITH_TIMEOUT(done, 10000);
+    return result;
+}
+
+} // namespace
+
+class TestMainWindow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void flagsAndAttributes();
+    void placedAtTheBottomRight();
+    void titleFollowsProgress();
+    void titleAfterALoadWithoutProgress();
+    void microphoneIsGrantedForThePageUrl();
+    void cameraRequestIsLoggedAndLeftPending();
+    void trayMenuAndToolTip();
+    void trayAndMenuVisibility();
+    void quitEndsTheEventLoopWithZero();
+    void dialButtonWidgets();
+    void rightPressStartsNoDrag();
+    void leftDragKeepsTheGrabbedPoint();
+    void doubleClickShowsTheWindow();
+    void escapeHidesTheDialButton();
+
+private:
+    QUrl pageUrl(const QString& path) const
+    {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_listener->serverPort()).arg(path));
+    }
+    bool loadAndWait(const QUrl& url);
+
+    QTemporaryDir m_dir;
+    QSettings* m_settings = nullptr;
+    PageHandler m_handler;
+    quillon::HttpListener* m_listener = nullptr;
+    QPointer<MainWindow> m_window;
+};
+
+void TestMainWindow::initTestCase()
+{
+    g_previous = qInstallMessageHandler(recordMessage);
+    m_settings = new QSettings(m_dir.filePath("t.ini"), QSettings::IniFormat);
+    m_settings->setValue("listener/host", "127.0.0.1");
+    m_settings->beginGroup("listener");
+    m_listener = new quillon::HttpListener(m_settings, &m_handler);
+    QVERIFY(m_listener->isListening());
+}
+
+void TestMainWindow::cleanupTestCase()
+{
+    delete m_listener;
+    delete m_settings;
+    qInstallMessageHandler(g_previous);
+}
+
+void TestMainWindow::init()
+{
+    g_log.clear();
+    m_window = new MainWindow(pageUrl("/"));
+    QSignalSpy loaded(m_window->view(), &QWebEngineView::loadFinished);
+    m_window->show();
+    QVERIFY(loaded.wait(20000));
+}
+
+void TestMainWindow::cleanup()
+{
+    if (m_window) {
+        delete m_window->dialButton();
+        delete m_window->trayMenu();
+        m_window->close();
+    }
+    QTRY_VERIFY(m_window.isNull());
+}
+
+bool TestMainWindow::loadAndWait(const QUrl& url)
+{
+    QSignalSpy loaded(m_window->view(), &QWebEngineView::loadFinished);
+    m_window->view()->load(url);
+    return loaded.wait(20000);
+}
+
+void TestMainWindow::flagsAndAttributes()
+{
+    QCOMPARE(int(m_window->windowFlags()), 0x2040812);
+    QCOMPARE(int(m_window->dialButton()->windowFlags()), 0x2040812);
+    QVERIFY(m_window->testAttribute(Qt::WA_DeleteOnClose));
+    QVERIFY(m_window->testAttribute(Qt::WA_TranslucentBackground));
+    QVERIFY(m_window->dialButton()->testAttribute(Qt::WA_TranslucentBackground));
+    QCOMPARE(m_window->centralWidget(), static_cast<QWidget*>(m_window->view()));
+    QVERIFY(!m_window->dialButton()->parent());
+    QVERIFY(!m_window->dialButton()->isVisible());
+}
+
+void TestMainWindow::placedAtTheBottomRight()
+{
+    const QRect available = m_window->screen()->availableGeometry();
+    if (available.size() != QSize(1920, 1040))
+        QSKIP("needs a screen whose available area is 1920 x 1040 (xvfb-run -s '-screen 0 1920x1040x24')");
+    QCOMPARE(m_window->pos(), QPoint(1629, 620));
+    QCOMPARE(m_window->size(), QSize(271, 420));
+    QCOMPARE(m_window->dialButton()->pos(), QPoint(1853, 933));
+}
+
+void TestMainWindow::titleFollowsProgress()
+{
+    for (int p : {0, 1, 42, 99, 100}) {
+        QMetaObject::invokeMethod(m_window, "setProgress", Q_ARG(int, p));
+        const QString expected = (p < 1 || p > 99) ? QStringLiteral("Agenda") : QStringLiteral("Agenda (%1%)").arg(p);
+        QCOMPARE(m_window->windowTitle(), expected);
+    }
+}
+
+void TestMainWindow::titleAfterALoadWithoutProgress()
+{
+    QMetaObject::invokeMethod(m_window, "setProgress", Q_ARG(int, 50));
+    QCOMPARE(m_window->windowTitle(), QStringLiteral("Agenda (50%)"));
+    QMetaObject::invokeMethod(m_window, "finishLoading", Q_ARG(bool, false));
+    QCOMPARE(m_window->progress(), 100);
+    QCOMPARE(m_window->windowTitle(), QStringLiteral("Agenda"));
+    QVERIFY(g_log.contains("Progresso... FINISH"));
+}
+
+void TestMainWindow::microphoneIsGrantedForThePageUrl()
+{
+    QVERIFY(loadAndWait(pageUrl("/media")));
+    QWebEnginePage* page = m_window->view()->page();
+    evaluate(page, "ask('audio')");
+    QTRY_VERIFY_WITH_TIMEOUT(evaluate(page, "window.result").toString() != "pending", 10000);
+    // No device is needed to tell: refused permission would be NotAllowedError.
+    QVERIFY2(evaluate(page, "window.result").toString() != "NotAllowedError",
+             qPrintable(evaluate(page, "window.result").toString()));
+}
+
+void TestMainWindow::cameraRequestIsLoggedAndLeftPending()
+{
+    QVERIFY(loadAndWait(pageUrl("/media")));
+    QWebEnginePage* page = m_window->view()->page();
+    evaluate(page, "ask('video')");
+    QTRY_VERIFY_WITH_TIMEOUT(!g_log.filter("MediaVideoCapture").isEmpty(), 10000);
+    QTest::qWait(1000);
+    QCOMPARE(evaluate(page, "window.result").toString(), QStringLiteral("pending"));
+}
+
+void TestMainWindow::trayMenuAndToolTip()
+{
+    QMenu* menu = m_window->trayMenu();
+    QCOMPARE(menu->title(), QStringLiteral("Menu Tray"));
+    QVERIFY(!menu->parent());
+    QStringList texts;
+    for (QAction* action : menu->actions())
+        texts.append(action->text());
+    QCOMPARE(texts, (QStringList{"Sair", "Esconder Torvane APP", "Abrir Torvane APP"}));
+    QCOMPARE(m_window->trayIcon()->toolTip(), QStringLiteral("Torvane APP v.1.0.10-2018"));
+    QCOMPARE(m_window->trayIcon()->contextMenu(), menu);
+    QVERIFY(!m_window->trayIcon()->icon().isNull());
+}
+
+void TestMainWindow::trayAndMenuVisibility()
+{
+    logoTorvane* dial = m_window->dialButton();
+    QMenu* menu = m_window->trayMenu();
+    QAction* hide = menu->actions().at(1);
+    QAction* open = menu->actions().at(2);
+
+    hide->trigger();
+    QVERIFY(!m_window->isVisible());
+    QVERIFY(!dial->isVisible());
+    open->trigger();
+    QVERIFY(m_window->isVisible());
+    QVERIFY(!dial->isVisible());
+
+    const auto activate = [this](QSystemTrayIcon::ActivationReason reason) {
+        emit m_window->trayIcon()->activated(reason);
+    };
+    for (auto reason : {QSystemTrayIcon::Trigger, QSystemTrayIcon::DoubleClick}) {
+        m_window->hide();
+        dial->show();
+        activate(reason);
+        QVERIFY(m_window->isVisible());
+        QVERIFY(!dial->isVisible());
+    }
+    for (auto reason : {QSystemTrayIcon::Context, QSystemTrayIcon::MiddleClick, QSystemTrayIcon::Unknown}) {
+        m_window->hide();
+        dial->hide();
+        activate(reason);
+        QVERIFY(!m_window->isVisible());
+        QVERIFY(!dial->isVisible());
+    }
+    m_window->show();
+}
+
+void TestMainWindow::quitEndsTheEventLoopWithZero()
+{
+    QPointer<logoTorvane> dial = m_window->dialButton();
+    dial->show();
+    QTimer::singleShot(0, m_window, [this] { m_window->trayMenu()->actions().at(0)->trigger(); });
+    QCOMPARE(qApp->exec(), 0);
+    QTRY_VERIFY(m_window.isNull()); // deleted on close
+    QVERIFY(!dial->isVisible());
+}
+
+void TestMainWindow::dialButtonWidgets()
+{
+    logoTorvane* dial = m_window->dialButton();
+    QCOMPARE(dial->objectName(), QStringLiteral("logoTorvane"));
+    QCOMPARE(dial->size(), QSize(359, 168));
+    QVERIFY(dial->isModal());
+    QCOMPARE(dial->windowTitle(), QStringLiteral("APP"));
+    DialButtonForm* form = dial->dialButtonForm();
+    QCOMPARE(form->pushButton->geometry(), QRect(0, 0, 61, 61));
+    QCOMPARE(form->pushButton->iconSize(), QSize(47, 47));
+    QVERIFY(form->pushButton->isFlat());
+    QCOMPARE(form->frame->geometry(), QRect(-10, 0, 120, 80));
+    QVERIFY(!form->pushButton->icon().isNull());
+}
+
+void TestMainWindow::rightPressStartsNoDrag()
+{
+    logoTorvane* dial = m_window->dialButton();
+    dial->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dial));
+    const QPoint before = dial->pos();
+    QTest::mousePress(dial, Qt::RightButton, Qt::NoModifier, QPoint(20, 20));
+    QVERIFY(g_log.contains("Eita 5"));
+    QCursor::setPos(dial->mapToGlobal(QPoint(80, 60)));
+    QMouseEvent move(QEvent::MouseMove, QPoint(80, 60), dial->mapToGlobal(QPoint(80, 60)), Qt::NoButton,
+                     Qt::RightButton, Qt::NoModifier);
+    QApplication::sendEvent(dial, &move);
+    QCOMPARE(dial->pos(), before);
+    QTest::mouseRelease(dial, Qt::RightButton, Qt::NoModifier, QPoint(20, 20));
+}
+
+void TestMainWindow::leftDragKeepsTheGrabbedPoint()
+{
+    logoTorvane* dial = m_window->dialButton();
+    dial->move(500, 500);
+    dial->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dial));
+    const QPoint grabbed(30, 25);
+    QCursor::setPos(dial->mapToGlobal(grabbed));
+    QTRY_COMPARE(QCursor::pos(), dial->mapToGlobal(grabbed));
+    QTest::mousePress(dial, Qt::LeftButton, Qt::NoModifier, grabbed);
+    const QPoint target(800, 300);
+    QCursor::setPos(target);
+    QTRY_COMPARE(QCursor::pos(), target);
+    QMouseEvent move(QEvent::MouseMove, grabbed, target, Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(dial, &move);
+    QTest::mouseRelease(dial, Qt::LeftButton, Qt::NoModifier, grabbed);
+    QCOMPARE(dial->pos() + grabbed, target);
+}
+
+void TestMainWindow::doubleClickShowsTheWindow()
+{
+    logoTorvane* dial = m_window->dialButton();
+    m_window->hide();
+    dial->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dial));
+    QTest::mouseDClick(dial, Qt::LeftButton, Qt::NoModifier, QPoint(20, 20));
+    QVERIFY(!dial->isVisible());
+    QVERIFY(m_window->isVisible());
+}
+
+void TestMainWindow::escapeHidesTheDialButton()
+{
+    logoTorvane* dial = m_window->dialButton();
+    m_window->hide();
+    dial->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dial));
+    QTest::keyClick(dial, Qt::Key_Escape);
+    QVERIFY(!dial->isVisible());
+    QVERIFY(!m_window->isVisible());
+}
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    TestMainWindow test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_mainwindow.moc"
