@@ -11,6 +11,8 @@
 #include "httpresponse.h"
 
 #include <QAction>
+#include <QElapsedTimer>
+#include <QFrame>
 #include <QApplication>
 #include <QMenu>
 #include <QPointer>
@@ -69,7 +71,10 @@ QVariant evaluate(QWebEnginePage* page, const QString& script)
         result = value;
         done = true;
     });
-    QTRY_VERIFY_WITH_TIMEOUT(done, 10000);
+    QElapsedTimer timer;
+    timer.start();
+    while (!done && timer.elapsed() < 10000)
+        QTest::qWait(10);
     return result;
 }
 
@@ -90,7 +95,7 @@ private slots:
     void titleFollowsProgress();
     void titleAfterALoadWithoutProgress();
     void microphoneIsGrantedForThePageUrl();
-    void cameraRequestIsLoggedAndLeftPending();
+    void cameraRequestIsLoggedAndNotGranted();
     void trayMenuAndToolTip();
     void trayAndMenuVisibility();
     void quitEndsTheEventLoopWithZero();
@@ -159,8 +164,9 @@ bool TestMainWindow::loadAndWait(const QUrl& url)
 
 void TestMainWindow::flagsAndAttributes()
 {
-    QCOMPARE(int(m_window->windowFlags()), 0x2040812);
-    QCOMPARE(int(m_window->dialButton()->windowFlags()), 0x2040812);
+    // Qt adds the Window bit to a widget without a parent.
+    QCOMPARE(int(m_window->windowFlags() & ~Qt::Window), 0x2040812);
+    QCOMPARE(int(m_window->dialButton()->windowFlags() & ~Qt::Window), 0x2040812);
     QVERIFY(m_window->testAttribute(Qt::WA_DeleteOnClose));
     QVERIFY(m_window->testAttribute(Qt::WA_TranslucentBackground));
     QVERIFY(m_window->dialButton()->testAttribute(Qt::WA_TranslucentBackground));
@@ -204,19 +210,22 @@ void TestMainWindow::microphoneIsGrantedForThePageUrl()
     QWebEnginePage* page = m_window->view()->page();
     evaluate(page, "ask('audio')");
     QTRY_VERIFY_WITH_TIMEOUT(evaluate(page, "window.result").toString() != "pending", 10000);
-    // No device is needed to tell: refused permission would be NotAllowedError.
-    QVERIFY2(evaluate(page, "window.result").toString() != "NotAllowedError",
-             qPrintable(evaluate(page, "window.result").toString()));
+    // The browser engine runs with fake capture devices in the tests.
+    QCOMPARE(evaluate(page, "window.result").toString(), QStringLiteral("granted"));
 }
 
-void TestMainWindow::cameraRequestIsLoggedAndLeftPending()
+// The window answers every request with the microphone grant alone; the
+// browser engine resolves the pending camera request with that answer, so
+// the camera is refused rather than left waiting.
+void TestMainWindow::cameraRequestIsLoggedAndNotGranted()
 {
     QVERIFY(loadAndWait(pageUrl("/media")));
     QWebEnginePage* page = m_window->view()->page();
     evaluate(page, "ask('video')");
     QTRY_VERIFY_WITH_TIMEOUT(!g_log.filter("MediaVideoCapture").isEmpty(), 10000);
-    QTest::qWait(1000);
-    QCOMPARE(evaluate(page, "window.result").toString(), QStringLiteral("pending"));
+    QVERIFY(g_log.filter("MediaVideoCapture").first().contains(pageUrl("/").toString(QUrl::StripTrailingSlash)));
+    QTRY_VERIFY_WITH_TIMEOUT(evaluate(page, "window.result").toString() != "pending", 10000);
+    QVERIFY(evaluate(page, "window.result").toString() != "granted");
 }
 
 void TestMainWindow::trayMenuAndToolTip()

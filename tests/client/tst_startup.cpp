@@ -46,7 +46,7 @@ QString TestStartup::runUntil(const QString& program, const QString& marker, boo
     environment.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");
     environment.insert("QT_LOGGING_RULES", "*.debug=true;qt.*.debug=false");
     process.setProcessEnvironment(environment);
-    process.start(program, {});
+    process.start(program, QStringList());
     QString log;
     *finished = false;
     QElapsedTimer timer;
