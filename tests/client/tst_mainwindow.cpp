@@ -298,7 +298,9 @@ void TestMainWindow::dialButtonWidgets()
     QCOMPARE(form->pushButton->iconSize(), QSize(47, 47));
     QVERIFY(form->pushButton->isFlat());
     QCOMPARE(form->frame->geometry(), QRect(-10, 0, 120, 80));
-    QVERIFY(!form->pushButton->icon().isNull());
+    QCOMPARE(form->pushButton->icon().availableSizes(), QList<QSize>{QSize(47, 47)});
+    QCOMPARE(QPixmap(":/icone16.png").size(), QSize(16, 16));
+    QCOMPARE(QPixmap(":/icone-discador.png").size(), QSize(47, 47));
 }
 
 void TestMainWindow::rightPressStartsNoDrag()
