@@ -18,23 +18,4 @@ sed -e "s|^;sslKeyFile=.*|sslKeyFile=$root/build/ssl/localhost-key.pem|" \
     -e "s|^path=docroot|path=$root/etc/docroot|" \
     etc/TorvaneAPP.ini > build/bin/TorvaneAPP.ini
 
-pids=()
-cleanup() { for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done; }
-trap cleanup EXIT
-
-if [ -z "${DISPLAY:-}" ]; then
-  display=99
-  while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
-  Xvfb ":$display" -screen 0 1920x1040x24 -nolisten tcp >/dev/null 2>&1 &
-  pids+=($!)
-  export DISPLAY=":$display"
-  for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
-  echo "no display: started Xvfb on DISPLAY=$DISPLAY (screenshots: import -display $DISPLAY -window root shot.png)"
-fi
-
-build/bin/torvane-standin --cert build/ssl/localhost.pem --key build/ssl/localhost-key.pem --port 8443 &
-pids+=($!)
-
-# The browser engine's sandbox cannot run as root.
-[ "$(id -u)" = 0 ] && export QTWEBENGINE_DISABLE_SANDBOX=1
-build/bin/torvaneapp "$@"
+exec tools/with-standin.sh build/bin/torvaneapp "$@"
