@@ -1,9 +1,11 @@
 #include "mainwindow.h"
 
+#include "deployment.h"
 #include "logotorvane.h"
 #include "webview.h"
 
 #include <QAction>
+#include <QFile>
 #include <QApplication>
 #include <QLineEdit>
 #include <QMenu>
@@ -19,6 +21,7 @@ const Qt::WindowFlags kFloatingFlags
 
 MainWindow::MainWindow(const QUrl& url)
     : QMainWindow()
+    , external(nullptr)
     , channel(new QWebChannel(this))
 {
     createTrayIcon();
@@ -32,6 +35,8 @@ MainWindow::MainWindow(const QUrl& url)
     setAttribute(Qt::WA_TranslucentBackground, true);
     setWindowFlags(kFloatingFlags);
     progressPercent = 0;
+
+    loadScripts();
 
     webView = new WebView(this);
     webView->load(url);
@@ -61,6 +66,9 @@ void MainWindow::createTrayIcon()
     connect(m_hideAction, &QAction::triggered, this, &MainWindow::hideApp);
     m_openAction = new QAction(QStringLiteral("Abrir Torvane APP"), this);
     connect(m_openAction, &QAction::triggered, this, &MainWindow::showApp);
+    // Registers the bridge; deliberately in no menu.
+    m_testAction = new QAction(QStringLiteral("Teste"), this);
+    connect(m_testAction, &QAction::triggered, this, &MainWindow::javascript);
 
     // No parent: the menu lives until the process ends.
     m_trayMenu = new QMenu(QStringLiteral("Menu Tray"));
@@ -74,6 +82,52 @@ void MainWindow::createTrayIcon()
     connect(m_trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::iconActivated);
     m_trayIcon->setContextMenu(m_trayMenu);
     m_trayIcon->setVisible(true);
+}
+
+namespace {
+QString readScript(const QString& resource, const char* missingMessage)
+{
+    QFile file(resource);
+    if (!file.open(QIODevice::ReadOnly))
+        qDebug("%s", missingMessage);
+    const QString script = QString::fromUtf8(file.readAll());
+    file.close();
+    return script;
+}
+} // namespace
+
+void MainWindow::loadScripts()
+{
+    jQueryScript = readScript(QStringLiteral(":/jquery.min.js"), "Biblioteca jQuery nao encontrada");
+    jQueryScript.append(QStringLiteral("\nvar qt = { 'jQuery': jQuery.noConflict(true) };"));
+    webChannelScript = readScript(QStringLiteral(":/qtwebchannel/qwebchannel.js"), "Biblioteca WebChannel nao encontrada");
+    webChannelScript.append(QStringLiteral(
+        "var webChannel = new QWebChannel(qt.webChannelTransport, function(channel){ window.external = channel.objects.external; });"));
+}
+
+// Every 500 ms the page's close elements get one click handler, which asks
+// the activation host to close the window, through the page's own $.
+QString MainWindow::closeButtonHookScript() const
+{
+    const QString closeUrl = QStringLiteral("https://" TORVANE_ACTIVATION_HOST "/?action=close");
+    return QStringLiteral("setInterval(function(){ qt.jQuery('.close').unbind(); qt.jQuery('.close').click(function(){ $.getJSON('")
+        + closeUrl + QStringLiteral("');}); }, 500); undefined");
+}
+
+void MainWindow::initJs()
+{
+    webView->page()->runJavaScript(closeButtonHookScript());
+}
+
+void MainWindow::javascript()
+{
+    external.setMainWindow(this);
+    external.setDialButton(logo);
+    channel->deregisterObject(&external);
+    channel->registerObject(QStringLiteral("external"), &external);
+    webView->page()->setWebChannel(channel);
+    webView->page()->runJavaScript(webChannelScript);
+    qDebug("Ok---<><><<<><");
 }
 
 void MainWindow::adjustLocation()
@@ -106,6 +160,8 @@ void MainWindow::finishLoading(bool)
 {
     progressPercent = 100;
     adjustTitle();
+    webView->page()->runJavaScript(jQueryScript);
+    webView->page()->runJavaScript(closeButtonHookScript());
     qDebug("Progresso... FINISH");
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "object.h"
+
 #include <QMainWindow>
 #include <QSystemTrayIcon>
 #include <QUrl>
@@ -28,6 +30,9 @@ public:
     QSystemTrayIcon* trayIcon() const { return m_trayIcon; }
     QMenu* trayMenu() const { return m_trayMenu; }
     int progress() const { return progressPercent; }
+    Object* bridge() { return &external; }
+    QAction* testAction() const { return m_testAction; }
+    QString closeButtonHookScript() const;
 
 protected slots:
     void adjustLocation();
@@ -36,21 +41,27 @@ protected slots:
     void setProgress(int p);
     void finishLoading(bool);
     void featurePermissionRequested(const QUrl& securityOrigin, QWebEnginePage::Feature feature);
+    void initJs();
     void setLocationApp();
     void quit();
     void hideApp();
     void showApp();
+    void javascript();
 
 private slots:
     void iconActivated(QSystemTrayIcon::ActivationReason reason);
 
 private:
     void createTrayIcon();
+    void loadScripts();
 
     int windowWidth = 271;
     int windowHeight = 420;
     WebView* webView = nullptr;
+    Object external;
     QWebChannel* channel;
+    QString webChannelScript;
+    QString jQueryScript;
     QLineEdit* addressEdit = nullptr;
     int progressPercent = 0;
     logoTorvane* logo = nullptr;
@@ -58,6 +69,7 @@ private:
     QAction* m_quitAction = nullptr;
     QAction* m_hideAction = nullptr;
     QAction* m_openAction = nullptr;
+    QAction* m_testAction = nullptr;
     QMenu* m_trayMenu = nullptr;
     QSystemTrayIcon* m_trayIcon = nullptr;
 };

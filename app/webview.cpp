@@ -1,9 +1,23 @@
 #include "webview.h"
 
+#include "popupwindow.h"
+
+#include <QMetaEnum>
+#include <QtDebug>
+
 // The view becomes the main window's child when it is set as its central
 // widget; it has no parent of its own until then.
 WebView::WebView(QWidget* parent)
     : QWebEngineView()
 {
     Q_UNUSED(parent);
+}
+
+QWebEngineView* WebView::createWindow(QWebEnginePage::WebWindowType type)
+{
+    qDebug() << QMetaEnum::fromType<QWebEnginePage::WebWindowType>().valueToKey(type);
+    auto* popup = new PopupWindow;
+    popup->setAttribute(Qt::WA_DeleteOnClose);
+    popup->show();
+    return popup->view();
 }

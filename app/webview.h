@@ -9,4 +9,8 @@ class WebView : public QWebEngineView
 
 public:
     explicit WebView(QWidget* parent = nullptr);
+
+protected:
+    // Every new window the page asks for becomes a pop-up window of its own.
+    QWebEngineView* createWindow(QWebEnginePage::WebWindowType type) override;
 };

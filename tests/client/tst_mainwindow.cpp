@@ -147,12 +147,15 @@ void TestMainWindow::init()
 
 void TestMainWindow::cleanup()
 {
-    if (m_window) {
-        delete m_window->dialButton();
-        delete m_window->trayMenu();
+    // The window first (it deletes its tray icon and actions on close), then
+    // what it leaves behind: the dial button and the tray menu.
+    QPointer<logoTorvane> dial = m_window ? m_window->dialButton() : nullptr;
+    QPointer<QMenu> menu = m_window ? m_window->trayMenu() : nullptr;
+    if (m_window)
         m_window->close();
-    }
     QTRY_VERIFY(m_window.isNull());
+    delete dial;
+    delete menu;
 }
 
 bool TestMainWindow::loadAndWait(const QUrl& url)

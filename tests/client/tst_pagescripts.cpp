@@ -1,0 +1,265 @@
+// Scripts injected into the main window's pages, the web-channel bridge and
+// pop-up windows, with real pages in the real browser view (under Xvfb).
+#include "logotorvane.h"
+#include "mainwindow.h"
+#include "popupwindow.h"
+#include "webview.h"
+
+#include "httplistener.h"
+#include "httprequest.h"
+#include "httprequesthandler.h"
+#include "httpresponse.h"
+
+#include <QAction>
+#include <QMenu>
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QPointer>
+#include <QProgressBar>
+#include <QSettings>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWebEnginePage>
+
+namespace {
+
+class PageHandler : public quillon::HttpRequestHandler
+{
+public:
+    void service(quillon::HttpRequest& request, quillon::HttpResponse& response) override
+    {
+        const QByteArray path = request.path();
+        if (path == "/jquery.js") {
+            QFile file("/usr/share/javascript/jquery/jquery.min.js");
+            file.open(QIODevice::ReadOnly);
+            response.setHeader("Content-Type", "text/javascript");
+            response.write(file.readAll(), true);
+            return;
+        }
+        response.setHeader("Content-Type", "text/html; charset=UTF-8");
+        if (path == "/own-jquery") {
+            response.write("<html><head><title>own</title><script src=\"/jquery.js\"></script>"
+                           "<script>window.pageJQuery = jQuery; jQuery.pageMarker = 'mine';</script></head>"
+                           "<body>own</body></html>",
+                           true);
+        } else if (path == "/late-close") {
+            // The page's own $ records what the close elements ask for.
+            response.write("<html><head><title>late</title><script>"
+                           "window.requests = [];"
+                           "window.$ = { getJSON: function (url) { window.requests.push(url); } };"
+                           "setTimeout(function () {"
+                           "  var b = document.createElement('button'); b.className = 'close'; b.id = 'late';"
+                           "  document.body.appendChild(b); window.createdAt = Date.now(); }, 2000);"
+                           "</script></head><body></body></html>",
+                           true);
+        } else if (path == "/opener") {
+            response.write("<html><head><title>opener</title></head><body></body></html>", true);
+        } else if (path == "/popup") {
+            response.write("<html><head><title>popup</title></head><body>popup</body></html>", true);
+        } else {
+            response.write("<html><head><title>plain</title></head><body>plain</body></html>", true);
+        }
+    }
+};
+
+QVariant evaluate(QWebEnginePage* page, const QString& script)
+{
+    QVariant result;
+    bool done = false;
+    page->runJavaScript(script, [&](const QVariant& value) {
+        result = value;
+        done = true;
+    });
+    QElapsedTimer timer;
+    timer.start();
+    while (!done && timer.elapsed() < 10000)
+        QTest::qWait(10);
+    return result;
+}
+
+QList<PopupWindow*> popups()
+{
+    QList<PopupWindow*> found;
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* popup = qobject_cast<PopupWindow*>(widget))
+            found.append(popup);
+    }
+    return found;
+}
+
+} // namespace
+
+class TestPageScripts : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void privateJQueryLeavesThePagesOwn();
+    void privateJQueryOnAPageWithoutOne();
+    void lateCloseElementGetsTheHook();
+    void bridgeAfterTheTestAction();
+    void popupOpensMovesAndCloses();
+    void popupGetsNoScriptsAndOpensNothing();
+
+private:
+    QUrl pageUrl(const QString& path) const
+    {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_listener->serverPort()).arg(path));
+    }
+    bool loadAndWait(const QString& path)
+    {
+        QSignalSpy loaded(m_window->view(), &QWebEngineView::loadFinished);
+        m_window->view()->load(pageUrl(path));
+        return loaded.wait(20000);
+    }
+    QWebEnginePage* page() const { return m_window->view()->page(); }
+
+    QTemporaryDir m_dir;
+    QSettings* m_settings = nullptr;
+    PageHandler m_handler;
+    quillon::HttpListener* m_listener = nullptr;
+    QPointer<MainWindow> m_window;
+};
+
+void TestPageScripts::initTestCase()
+{
+    m_settings = new QSettings(m_dir.filePath("t.ini"), QSettings::IniFormat);
+    m_settings->setValue("listener/host", "127.0.0.1");
+    m_settings->beginGroup("listener");
+    m_listener = new quillon::HttpListener(m_settings, &m_handler);
+    QVERIFY(m_listener->isListening());
+}
+
+void TestPageScripts::cleanupTestCase()
+{
+    delete m_listener;
+    delete m_settings;
+}
+
+void TestPageScripts::init()
+{
+    m_window = new MainWindow(pageUrl("/plain"));
+    QSignalSpy loaded(m_window->view(), &QWebEngineView::loadFinished);
+    m_window->show();
+    QVERIFY(loaded.wait(20000));
+}
+
+void TestPageScripts::cleanup()
+{
+    qDeleteAll(popups());
+    // The window first (it deletes its tray icon and actions on close), then
+    // what it leaves behind: the dial button and the tray menu.
+    QPointer<logoTorvane> dial = m_window ? m_window->dialButton() : nullptr;
+    QPointer<QMenu> menu = m_window ? m_window->trayMenu() : nullptr;
+    if (m_window)
+        m_window->close();
+    QTRY_VERIFY(m_window.isNull());
+    delete dial;
+    delete menu;
+}
+
+void TestPageScripts::privateJQueryLeavesThePagesOwn()
+{
+    QVERIFY(loadAndWait("/own-jquery"));
+    QTRY_COMPARE(evaluate(page(), "typeof qt === 'object' && typeof qt.jQuery").toString(), QStringLiteral("function"));
+    QCOMPARE(evaluate(page(), "qt.jQuery !== window.pageJQuery").toBool(), true);
+    QCOMPARE(evaluate(page(), "jQuery === window.pageJQuery && $ === window.pageJQuery").toBool(), true);
+    QCOMPARE(evaluate(page(), "$.pageMarker").toString(), QStringLiteral("mine"));
+    QCOMPARE(evaluate(page(), "typeof qt.jQuery.fn.unbind + typeof qt.jQuery.fn.click").toString(),
+             QStringLiteral("functionfunction"));
+}
+
+void TestPageScripts::privateJQueryOnAPageWithoutOne()
+{
+    QVERIFY(loadAndWait("/plain"));
+    QTRY_COMPARE(evaluate(page(), "typeof qt === 'object' && typeof qt.jQuery").toString(), QStringLiteral("function"));
+    QCOMPARE(evaluate(page(), "typeof jQuery + ' ' + typeof $").toString(), QStringLiteral("undefined undefined"));
+}
+
+void TestPageScripts::lateCloseElementGetsTheHook()
+{
+    QVERIFY(loadAndWait("/late-close"));
+    QTRY_VERIFY_WITH_TIMEOUT(evaluate(page(), "!!document.getElementById('late')").toBool(), 5000);
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 2000
+           && !evaluate(page(), "!!(qt.jQuery._data(document.getElementById('late'), 'events') || {}).click").toBool())
+        QTest::qWait(20);
+    QVERIFY(evaluate(page(), "Date.now() - window.createdAt").toInt() <= 700);
+    evaluate(page(), "document.getElementById('late').click()");
+    QCOMPARE(evaluate(page(), "window.requests.join(',')").toString(),
+             m_window->closeButtonHookScript().section('\'', 5, 5));
+    QVERIFY(evaluate(page(), "window.requests[0]").toString().endsWith("/?action=close"));
+    QVERIFY(evaluate(page(), "window.requests[0]").toString().startsWith("https://"));
+}
+
+void TestPageScripts::bridgeAfterTheTestAction()
+{
+    QVERIFY(loadAndWait("/plain"));
+    QSignalSpy infoChanged(m_window->bridge(), &Object::infoChanged);
+    m_window->dialButton()->show();
+    m_window->testAction()->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(evaluate(page(), "!!(window.external && window.external.closeWindow)").toBool(), 10000);
+    evaluate(page(), "external.info = 'hello from the page'");
+    QTRY_COMPARE(m_window->bridge()->info(), QStringLiteral("hello from the page"));
+    evaluate(page(), "window.readBack = null; external.info; setTimeout(function () { window.readBack = external.info; }, 100)");
+    QTRY_COMPARE(evaluate(page(), "window.readBack").toString(), QStringLiteral("hello from the page"));
+    QCOMPARE(infoChanged.count(), 0);
+    evaluate(page(), "external.closeWindow()");
+    QTRY_VERIFY(!m_window->isVisible());
+    QVERIFY(m_window->dialButton()->isVisible());
+}
+
+void TestPageScripts::popupOpensMovesAndCloses()
+{
+    QVERIFY(loadAndWait("/opener"));
+    evaluate(page(), QStringLiteral("window.opened = window.open('%1', 'p', 'width=300,height=200')")
+                         .arg(pageUrl("/popup").toString()));
+    QTRY_COMPARE_WITH_TIMEOUT(popups().size(), 1, 10000);
+    QPointer<PopupWindow> popup = popups().first();
+    QVERIFY(popup->isVisible());
+    QVERIFY(popup->windowFlags() & Qt::WindowStaysOnTopHint);
+    QTRY_VERIFY_WITH_TIMEOUT(!popup->busyIndicator()->isVisible(), 10000);
+
+    const QRect frame = popup->frameGeometry();
+    const QRect client = popup->geometry();
+    evaluate(popup->view()->page(), "window.moveTo(120, 130); window.resizeTo(400, 300)");
+    const QRect requested(120, 130, 400, 300);
+    const QRect expected = requested.adjusted(frame.left() - client.left(), frame.top() - client.top(),
+                                              frame.right() - client.right(), frame.bottom() - client.bottom());
+    QTRY_COMPARE(popup->geometry().size(), expected.size());
+
+    evaluate(popup->view()->page(), "window.close()");
+    QTRY_VERIFY_WITH_TIMEOUT(popup.isNull(), 10000);
+}
+
+void TestPageScripts::popupGetsNoScriptsAndOpensNothing()
+{
+    QVERIFY(loadAndWait("/opener"));
+    evaluate(page(), QStringLiteral("window.open('%1')").arg(pageUrl("/popup").toString()));
+    QTRY_COMPARE_WITH_TIMEOUT(popups().size(), 1, 10000);
+    PopupWindow* popup = popups().first();
+    QTRY_VERIFY_WITH_TIMEOUT(!popup->busyIndicator()->isVisible(), 10000);
+    QTest::qWait(300);
+    QCOMPARE(evaluate(popup->view()->page(), "typeof qt").toString(), QStringLiteral("undefined"));
+    evaluate(popup->view()->page(), QStringLiteral("window.open('%1')").arg(pageUrl("/plain").toString()));
+    QTest::qWait(1000);
+    QCOMPARE(popups().size(), 1);
+}
+
+int main(int argc, char* argv[])
+{
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    TestPageScripts test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+#include "tst_pagescripts.moc"
