@@ -2,10 +2,21 @@
 
 #include "deployment.h"
 #include "logotorvane.h"
+#include "urlscheme.h"
 #include "webview.h"
 
 #include <QAction>
+#include <QDir>
+#include <QEventLoop>
 #include <QFile>
+#include <QFileInfo>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QProcess>
+#include <QSslConfiguration>
+#include <QThread>
+#include <QTimer>
 #include <QApplication>
 #include <QLineEdit>
 #include <QMenu>
@@ -24,6 +35,11 @@ MainWindow::MainWindow(const QUrl& url)
     , external(nullptr)
     , channel(new QWebChannel(this))
 {
+    // A second copy notifies the running one and ends here.
+    if (isRunning(QStringLiteral("torvaneapp.exe")))
+        urlExists(QUrl(QStringLiteral("https://" TORVANE_ACTIVATION_HOST "/")));
+    registerProtocol();
+
     createTrayIcon();
 
     logo = new logoTorvane;
@@ -128,6 +144,64 @@ void MainWindow::javascript()
     webView->page()->setWebChannel(channel);
     webView->page()->runJavaScript(webChannelScript);
     qDebug("Ok---<><><<<><");
+}
+
+namespace {
+constexpr int kTaskListTimeout = 30000;
+// A host that accepts the connection and never answers must not keep an
+// invisible second copy alive.
+constexpr int kActivationTimeout = 30000;
+
+QString taskListProgram()
+{
+#ifdef Q_OS_WIN
+    return QStringLiteral("tasklist");
+#else
+    // Our own stand-in for the Windows program, installed beside the client.
+    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/tasklist");
+    return QFileInfo::exists(beside) ? beside : QStringLiteral("tasklist");
+#endif
+}
+} // namespace
+
+bool MainWindow::isRunning(const QString& process)
+{
+    QProcess taskList;
+    taskList.start(taskListProgram(),
+                   {QStringLiteral("/NH"), QStringLiteral("/FO"), QStringLiteral("CSV"), QStringLiteral("/FI"),
+                    QStringLiteral("IMAGENAME eq %1").arg(process)},
+                   QIODevice::ReadWrite);
+    taskList.waitForFinished(kTaskListTimeout);
+    const QString output = QString::fromUtf8(taskList.readAllStandardOutput());
+    // The running client itself is one of the listed processes.
+    return output.split(process).size() > 2;
+}
+
+void MainWindow::urlExists(QUrl url_string)
+{
+    QEventLoop loop;
+    QNetworkAccessManager manager;
+    QNetworkRequest request(url_string);
+    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+    configuration.setProtocol(QSsl::TlsV1_2);
+    request.setSslConfiguration(configuration);
+    QNetworkReply* reply = manager.get(request);
+    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+    QTimer::singleShot(kActivationTimeout, &loop, &QEventLoop::quit);
+    loop.exec();
+    if (!reply->isFinished())
+        reply->abort();
+    reply->readAll();
+    QThread::sleep(3);
+    QApplication::closeAllWindows();
+    QCoreApplication::quit();
+    exit(1);
+}
+
+bool MainWindow::registerProtocol()
+{
+    registerUrlScheme(QCoreApplication::applicationFilePath());
+    return true;
 }
 
 void MainWindow::adjustLocation()

@@ -47,6 +47,9 @@ protected slots:
     void hideApp();
     void showApp();
     void javascript();
+    void urlExists(QUrl url_string);
+    bool isRunning(const QString& process);
+    bool registerProtocol();
 
 private slots:
     void iconActivated(QSystemTrayIcon::ActivationReason reason);

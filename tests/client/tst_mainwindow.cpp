@@ -365,6 +365,10 @@ void TestMainWindow::escapeHidesTheDialButton()
 
 int main(int argc, char* argv[])
 {
+    // Every start registers the URL scheme: keep it out of the user's files.
+    QTemporaryDir xdg;
+    qputenv("XDG_DATA_HOME", xdg.filePath("data").toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", xdg.filePath("config").toLocal8Bit());
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     TestMainWindow test;

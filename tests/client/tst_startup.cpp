@@ -19,6 +19,8 @@ private:
     QString install(const QString& binDir);
     QString runUntil(const QString& program, const QString& marker, bool* finished, int* exitCode = nullptr);
     void writeIni(const QString& path);
+
+    QTemporaryDir m_xdg;
 };
 
 QString TestStartup::install(const QString& binDir)
@@ -45,6 +47,8 @@ QString TestStartup::runUntil(const QString& program, const QString& marker, boo
     QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
     environment.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");
     environment.insert("QT_LOGGING_RULES", "*.debug=true;qt.*.debug=false");
+    environment.insert("XDG_DATA_HOME", m_xdg.filePath("data"));
+    environment.insert("XDG_CONFIG_HOME", m_xdg.filePath("config"));
     process.setProcessEnvironment(environment);
     process.start(program, QStringList());
     QString log;

@@ -1,0 +1,104 @@
+// The freedesktop way: a desktop entry that handles x-scheme-handler/zolapp,
+// made the user's default handler for it in mimeapps.list.
+#include "urlscheme.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSaveFile>
+#include <QStandardPaths>
+#include <QTextStream>
+
+namespace {
+
+const QString kEntryName = QStringLiteral("torvaneapp-zolapp.desktop");
+const QString kMimeType = QStringLiteral("x-scheme-handler/zolapp");
+
+QString dataHome()
+{
+    const QString home = qEnvironmentVariable("XDG_DATA_HOME");
+    return home.isEmpty() ? QDir::homePath() + QStringLiteral("/.local/share") : home;
+}
+
+QString configHome()
+{
+    const QString home = qEnvironmentVariable("XDG_CONFIG_HOME");
+    return home.isEmpty() ? QDir::homePath() + QStringLiteral("/.config") : home;
+}
+
+bool writeFile(const QString& fileName, const QString& text)
+{
+    QDir().mkpath(QFileInfo(fileName).absolutePath());
+    QSaveFile file(fileName);
+    if (!file.open(QIODevice::WriteOnly))
+        return false;
+    file.write(text.toUtf8());
+    return file.commit();
+}
+
+// Sets the scheme's default handler and keeps every other line as it was.
+QString withDefaultHandler(const QString& mimeapps)
+{
+    const QString group = QStringLiteral("[Default Applications]");
+    const QString line = kMimeType + QLatin1Char('=') + kEntryName;
+    QStringList lines = mimeapps.split(QLatin1Char('\n'));
+    while (!lines.isEmpty() && lines.last().isEmpty())
+        lines.removeLast();
+    int groupLine = -1;
+    for (int i = 0; i < lines.size(); ++i) {
+        if (lines.at(i).trimmed() == group) {
+            groupLine = i;
+            break;
+        }
+    }
+    if (groupLine < 0) {
+        lines << group << line;
+        return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+    }
+    int i = groupLine + 1;
+    for (; i < lines.size() && !lines.at(i).trimmed().startsWith(QLatin1Char('[')); ++i) {
+        if (lines.at(i).section(QLatin1Char('='), 0, 0).trimmed() == kMimeType) {
+            lines[i] = line;
+            return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+        }
+    }
+    lines.insert(groupLine + 1, line);
+    return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
+}
+
+} // namespace
+
+QString desktopEntryExec(const QString& executable)
+{
+    // Inside double quotes '"', '`', '$' and '\' are escaped with a
+    // backslash; the value itself is a string, whose backslashes are escaped
+    // once more.
+    QString quoted;
+    for (const QChar c : executable) {
+        if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\'))
+            quoted += QLatin1Char('\\');
+        quoted += c;
+    }
+    quoted.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
+    return QLatin1Char('"') + quoted + QStringLiteral("\" %u");
+}
+
+void registerUrlScheme(const QString& executable)
+{
+    const QString entry = QStringLiteral("[Desktop Entry]\n"
+                                         "Type=Application\n"
+                                         "Name=Torvane APP\n"
+                                         "Exec=%1\n"
+                                         "MimeType=%2;\n"
+                                         "NoDisplay=true\n"
+                                         "Terminal=false\n")
+                              .arg(desktopEntryExec(executable), kMimeType);
+    writeFile(dataHome() + QStringLiteral("/applications/") + kEntryName, entry);
+
+    const QString mimeappsName = configHome() + QStringLiteral("/mimeapps.list");
+    QFile mimeapps(mimeappsName);
+    QString current;
+    if (mimeapps.open(QIODevice::ReadOnly))
+        current = QString::fromUtf8(mimeapps.readAll());
+    mimeapps.close();
+    writeFile(mimeappsName, withDefaultHandler(current));
+}

@@ -1,0 +1,325 @@
+// The running-copy check and the URL scheme with the real client binary:
+// copies in temporary trees, our tasklist beside them, and a loopback HTTPS
+// server in the place of the activation host.
+#include "httpconnectionhandlerpool.h"
+#include "httplistener.h"
+#include "httprequest.h"
+#include "httprequesthandler.h"
+#include "httpresponse.h"
+
+#include <QDateTime>
+#include <QDir>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QMutex>
+#include <QProcess>
+#include <QRegularExpression>
+#include <QSettings>
+#include <QTcpServer>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+class RecordingHandler : public quillon::HttpRequestHandler
+{
+public:
+    void service(quillon::HttpRequest& request, quillon::HttpResponse& response) override
+    {
+        {
+            QMutexLocker locker(&mutex);
+            requests.append(request.method() + ' ' + request.rawPath());
+            lastAt = QDateTime::currentMSecsSinceEpoch();
+        }
+        response.write("{\"status\":true}", true);
+    }
+    QStringList taken()
+    {
+        QMutexLocker locker(&mutex);
+        return requests;
+    }
+    QMutex mutex;
+    QStringList requests;
+    qint64 lastAt = 0;
+};
+
+} // namespace
+
+class TestSingleInstance : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void cleanup();
+
+    void tasklistOutput_data();
+    void tasklistOutput();
+    void secondStartNotifiesTheActivationHostAndEnds();
+    void silentActivationHostDoesNotKeepTheSecondCopyAlive();
+    void otherLetterCaseIsNotDetected();
+    void withoutTasklistTheClientStartsNormally();
+    void urlSchemeIsWrittenOnEveryStart();
+    void linkFromTheEntryBehavesLikeASecondStart();
+
+private:
+    QString install(const QString& binDir, bool withTaskList = true, bool withConfig = true);
+    QProcess* start(const QString& program, const QStringList& arguments = {});
+    bool waitForLog(QProcess* process, const QString& marker, QString* log, int timeoutMs = 60000);
+
+    QTemporaryDir m_dir;
+    QTemporaryDir m_xdg;
+    QSettings* m_settings = nullptr;
+    RecordingHandler m_handler;
+    quillon::HttpListener* m_listener = nullptr;
+    QList<QProcess*> m_processes;
+};
+
+void TestSingleInstance::initTestCase()
+{
+    const QString ssl = QStringLiteral(TORVANE_BUILD_DIR "/ssl");
+    QProcess certs;
+    certs.start(QStringLiteral(TORVANE_SOURCE_DIR "/tools/make-certs.sh"), {ssl});
+    QVERIFY(certs.waitForFinished(120000));
+    if (certs.exitCode() != 0)
+        QSKIP("cannot create the local certificates (mkcert)");
+    m_settings = new QSettings(m_dir.filePath("activation.ini"), QSettings::IniFormat);
+    m_settings->setValue("listener/host", "127.0.0.1");
+    m_settings->setValue("listener/port", QString(TORVANE_ACTIVATION_HOST).section(':', 1).toInt());
+    m_settings->setValue("listener/sslCertFile", ssl + "/localhost.pem");
+    m_settings->setValue("listener/sslKeyFile", ssl + "/localhost-key.pem");
+    m_settings->beginGroup("listener");
+    m_listener = new quillon::HttpListener(m_settings, &m_handler);
+    QVERIFY2(m_listener->isListening(), "the activation host's port is taken");
+    QVERIFY(m_listener->connectionPool()->isSslEnabled());
+}
+
+void TestSingleInstance::cleanupTestCase()
+{
+    delete m_listener;
+    delete m_settings;
+}
+
+void TestSingleInstance::cleanup()
+{
+    for (QProcess* process : qAsConst(m_processes)) {
+        process->kill();
+        process->waitForFinished(10000);
+    }
+    qDeleteAll(m_processes);
+    m_processes.clear();
+    QMutexLocker locker(&m_handler.mutex);
+    m_handler.requests.clear();
+}
+
+QString TestSingleInstance::install(const QString& binDir, bool withTaskList, bool withConfig)
+{
+    QDir().mkpath(binDir);
+    QFile::copy(QStringLiteral(TORVANE_BUILD_DIR "/bin/torvaneapp"), binDir + "/torvaneapp");
+    if (withTaskList)
+        QFile::copy(QStringLiteral(TORVANE_BUILD_DIR "/bin/tasklist"), binDir + "/tasklist");
+    if (withConfig) {
+        QFile ini(binDir + "/TorvaneAPP.ini");
+        ini.open(QIODevice::WriteOnly);
+        ini.write("[listener]\nhost=127.0.0.1\nport=0\n");
+    }
+    return binDir + "/torvaneapp";
+}
+
+QProcess* TestSingleInstance::start(const QString& program, const QStringList& arguments)
+{
+    auto* process = new QProcess;
+    process->setProcessChannelMode(QProcess::MergedChannels);
+    QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+    environment.insert("QTWEBENGINE_DISABLE_SANDBOX", "1");
+    environment.insert("QT_LOGGING_RULES", "*.debug=true;qt.*.debug=false");
+    environment.insert("XDG_DATA_HOME", m_xdg.filePath("data"));
+    environment.insert("XDG_CONFIG_HOME", m_xdg.filePath("config"));
+    process->setProcessEnvironment(environment);
+    process->start(program, arguments);
+    m_processes.append(process);
+    return process;
+}
+
+bool TestSingleInstance::waitForLog(QProcess* process, const QString& marker, QString* log, int timeoutMs)
+{
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < timeoutMs) {
+        process->waitForReadyRead(100);
+        *log += QString::fromLocal8Bit(process->readAll());
+        if (log->contains(marker))
+            return true;
+        if (process->state() == QProcess::NotRunning)
+            return false;
+    }
+    return false;
+}
+
+void TestSingleInstance::tasklistOutput_data()
+{
+    QTest::addColumn<int>("copies");
+    QTest::newRow("none") << 0;
+    QTest::newRow("one") << 1;
+    QTest::newRow("two") << 2;
+}
+
+void TestSingleInstance::tasklistOutput()
+{
+    QFETCH(int, copies);
+    const QString program = m_dir.filePath("fakeprocess");
+    QFile::remove(program);
+    QVERIFY(QFile::copy("/bin/sleep", program));
+    for (int i = 0; i < copies; ++i) {
+        auto* process = new QProcess;
+        process->start(program, {"30"});
+        QVERIFY(process->waitForStarted());
+        m_processes.append(process);
+    }
+    QProcess tasklist;
+    tasklist.start(QStringLiteral(TORVANE_BUILD_DIR "/bin/tasklist"),
+                   {"/NH", "/FO", "CSV", "/FI", "IMAGENAME eq fakeprocess.exe"});
+    QVERIFY(tasklist.waitForFinished(10000));
+    const QString output = QString::fromUtf8(tasklist.readAllStandardOutput());
+    QCOMPARE(output.count(QRegularExpression("^\"fakeprocess\\.exe\",\"\\d+\",", QRegularExpression::MultilineOption)),
+             copies);
+    QCOMPARE(output.split("fakeprocess.exe").size() - 1, copies);
+}
+
+void TestSingleInstance::secondStartNotifiesTheActivationHostAndEnds()
+{
+    const QString program = install(m_dir.filePath("second/bin"));
+    QString firstLog;
+    QVERIFY(waitForLog(start(program), "Using config file", &firstLog));
+
+    QString secondLog;
+    QProcess* second = start(program);
+    // The activation host lives on this thread: keep its events running.
+    QTRY_VERIFY_WITH_TIMEOUT(second->state() == QProcess::NotRunning, 60000);
+    const qint64 ended = QDateTime::currentMSecsSinceEpoch();
+    secondLog += QString::fromLocal8Bit(second->readAll());
+    QCOMPARE(second->exitStatus(), QProcess::NormalExit);
+    QCOMPARE(second->exitCode(), 1);
+    QCOMPARE(m_handler.taken(), QStringList{"GET /"});
+    qint64 requestAt;
+    {
+        QMutexLocker locker(&m_handler.mutex);
+        requestAt = m_handler.lastAt;
+    }
+    QVERIFY2(ended - requestAt >= 2900 && ended - requestAt < 10000, qPrintable(QString::number(ended - requestAt)));
+    // It ends before the configuration is looked for and shows no page.
+    QVERIFY2(!secondLog.contains("Using config file") && !secondLog.contains(m_dir.filePath("second/bin") + "\""),
+             qPrintable(secondLog));
+    QVERIFY(!secondLog.contains("Progresso... FINISH"));
+}
+
+void TestSingleInstance::silentActivationHostDoesNotKeepTheSecondCopyAlive()
+{
+    const QString program = install(m_dir.filePath("silent/bin"));
+    QString log;
+    QVERIFY(waitForLog(start(program), "Using config file", &log));
+    // A host that accepts connections (the kernel does, into the backlog)
+    // and never answers.
+    const quint16 port = m_listener->serverPort();
+    m_listener->close();
+    QTcpServer silent;
+    QVERIFY(silent.listen(QHostAddress::LocalHost, port));
+    QElapsedTimer timer;
+    timer.start();
+    QProcess* second = start(program);
+    QVERIFY(second->waitForFinished(90000));
+    const qint64 elapsed = timer.elapsed();
+    silent.close();
+    m_listener->startListening();
+    QCOMPARE(second->exitCode(), 1);
+    // 30 s for the answer that never comes, then the 3 s pause.
+    QVERIFY2(elapsed >= 32000 && elapsed < 60000, qPrintable(QString::number(elapsed)));
+}
+
+void TestSingleInstance::otherLetterCaseIsNotDetected()
+{
+    const QString program = install(m_dir.filePath("case/bin"));
+    QString log;
+    QVERIFY(waitForLog(start(program), "Using config file", &log));
+    QProcess tasklist;
+    tasklist.start(m_dir.filePath("case/bin/tasklist"), {"/NH", "/FO", "CSV", "/FI", "IMAGENAME eq TorvaneApp.exe"});
+    QVERIFY(tasklist.waitForFinished(10000));
+    const QString output = QString::fromUtf8(tasklist.readAllStandardOutput());
+    // Listed under its own name, so a case-sensitive search for the other
+    // spelling finds nothing.
+    QVERIFY(output.contains("\"torvaneapp.exe\""));
+    QCOMPARE(output.split("TorvaneApp.exe").size(), 1);
+}
+
+void TestSingleInstance::withoutTasklistTheClientStartsNormally()
+{
+    const QString first = install(m_dir.filePath("notasks1/bin"));
+    QString log;
+    QVERIFY(waitForLog(start(first), "Using config file", &log));
+    const QString second = install(m_dir.filePath("notasks2/bin"), false);
+    QString secondLog;
+    QVERIFY2(waitForLog(start(second), "Using config file", &secondLog), qPrintable(secondLog));
+    QVERIFY(m_handler.taken().isEmpty());
+}
+
+void TestSingleInstance::urlSchemeIsWrittenOnEveryStart()
+{
+    const QString binDir = m_dir.filePath("with space/and \"quote\"/bin");
+    const QString program = install(binDir);
+    const QString entry = m_xdg.filePath("data/applications/torvaneapp-zolapp.desktop");
+    const QString mimeapps = m_xdg.filePath("config/mimeapps.list");
+    QDir().mkpath(m_xdg.filePath("config"));
+    {
+        QFile file(mimeapps);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("[Default Applications]\ntext/html=browser.desktop\nx-scheme-handler/zolapp=old.desktop\n"
+                   "[Added Associations]\nimage/png=viewer.desktop;\n");
+    }
+    QFile::remove(entry);
+    for (int round = 0; round < 2; ++round) {
+        QString log;
+        QProcess* process = start(program);
+        QVERIFY(waitForLog(process, "Using config file", &log));
+        process->kill();
+        process->waitForFinished();
+        QFile file(entry);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        QVERIFY(text.contains("MimeType=x-scheme-handler/zolapp;\n"));
+        QString quoted = program;
+        quoted.replace("\"", "\\\\\"");
+        QVERIFY2(text.contains("Exec=\"" + quoted + "\" %u\n"), qPrintable(text));
+        QFile list(mimeapps);
+        QVERIFY(list.open(QIODevice::ReadOnly));
+        const QString associations = QString::fromUtf8(list.readAll());
+        QCOMPARE(associations, QString("[Default Applications]\ntext/html=browser.desktop\n"
+                                       "x-scheme-handler/zolapp=torvaneapp-zolapp.desktop\n"
+                                       "[Added Associations]\nimage/png=viewer.desktop;\n"));
+        QVERIFY(QFile::remove(entry));
+    }
+}
+
+void TestSingleInstance::linkFromTheEntryBehavesLikeASecondStart()
+{
+    const QString program = install(m_dir.filePath("link dir/bin"));
+    QString log;
+    QVERIFY(waitForLog(start(program), "Using config file", &log));
+    QFile file(m_xdg.filePath("data/applications/torvaneapp-zolapp.desktop"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QString exec = QString::fromUtf8(file.readAll()).section("Exec=", 1).section('\n', 0, 0);
+    // The quoted program, then the field code of the link.
+    const QRegularExpressionMatch match = QRegularExpression("^\"((?:[^\"\\\\]|\\\\.)*)\" %u$").match(exec);
+    QVERIFY2(match.hasMatch(), qPrintable(exec));
+    QString path = match.captured(1);
+    path.replace("\\\\", "\\");
+    path.replace(QRegularExpression("\\\\([\"`$\\\\])"), "\\1");
+    QCOMPARE(path, program);
+    QProcess* second = start(path, {"zolapp:anything"});
+    QTRY_VERIFY_WITH_TIMEOUT(second->state() == QProcess::NotRunning, 60000);
+    QCOMPARE(second->exitCode(), 1);
+    QCOMPARE(m_handler.taken(), QStringList{"GET /"});
+}
+
+QTEST_GUILESS_MAIN(TestSingleInstance)
+#include "tst_singleinstance.moc"
