@@ -2,7 +2,9 @@
 #include "globals.h"
 #include "mainwindow.h"
 
+#include "httplistener.h"
 #include "httpsessionstore.h"
+#include "requestmapper.h"
 #include "staticfilecontroller.h"
 #include "templatecache.h"
 
@@ -11,10 +13,6 @@
 #include <QFile>
 #include <QSettings>
 #include <QtDebug>
-
-quillon::TemplateCache* sharedTemplateCache = nullptr;
-quillon::HttpSessionStore* sharedSessionStore = nullptr;
-quillon::StaticFileController* sharedStaticFileController = nullptr;
 
 // The configuration file's canonical path. Does not return when none exists.
 QString findConfigurationFile()
@@ -80,6 +78,8 @@ int main(int argc, char* argv[])
 
     auto* listenerSettings = new QSettings(configFileName, QSettings::IniFormat, &app);
     listenerSettings->beginGroup(QStringLiteral("listener"));
+    auto* requestMapper = new RequestMapper(&app, window);
+    new quillon::HttpListener(listenerSettings, requestMapper, &app);
 
     window->show();
     return app.exec();

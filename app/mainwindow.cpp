@@ -10,6 +10,8 @@
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -202,6 +204,26 @@ bool MainWindow::registerProtocol()
 {
     registerUrlScheme(QCoreApplication::applicationFilePath());
     return true;
+}
+
+void MainWindow::checkApplicationArguments(QString arg)
+{
+    qDebug() << arg;
+    qDebug() << "Oi como vai" << arg;
+    webView->page()->runJavaScript(QStringLiteral("\nTorvaneAppWeb.prototype.api.commandJson2(") + arg
+                                   + QStringLiteral(");"));
+    const QJsonObject command = QJsonDocument::fromJson(arg.toUtf8()).object();
+    const QString action = command.value(QStringLiteral("action")).toString();
+    const QString comando = command.value(QStringLiteral("comando")).toString();
+    if (action == QLatin1String("close")) {
+        logo->hide();
+        hide();
+        logo->show();
+    }
+    if ((comando.isEmpty() && action != QLatin1String("close")) || action == QLatin1String("open")) {
+        logo->hide();
+        show();
+    }
 }
 
 void MainWindow::adjustLocation()

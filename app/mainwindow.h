@@ -23,6 +23,11 @@ class MainWindow : public QMainWindow
 
 public:
     explicit MainWindow(const QUrl& url);
+
+public slots:
+    void checkApplicationArguments(QString arg);
+
+public:
     ~MainWindow() override;
 
     WebView* view() const { return webView; }

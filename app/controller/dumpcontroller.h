@@ -1,0 +1,23 @@
+#pragma once
+
+#include "httprequesthandler.h"
+
+#include <QString>
+
+// The command path: the request's parameters become a flat JSON object that
+// is the answer and is handed to the command receiver.
+class DumpController : public quillon::HttpRequestHandler
+{
+    Q_OBJECT
+
+public:
+    explicit DumpController(QObject* parent = nullptr);
+
+    void serviceCommand(quillon::HttpRequest& request, quillon::HttpResponse& response, QObject* commandReceiver);
+
+    // The command text for the request's parameters.
+    static QByteArray commandText(const quillon::HttpRequest& request);
+
+signals:
+    void checkApplicationArguments(QString);
+};

@@ -1,0 +1,255 @@
+// The local command endpoint and the demonstration pages behind a real
+// server: command texts (always valid JSON, equal to what the window gets)
+// and the four pages.
+#include "globals.h"
+#include "httpsessionstore.h"
+#include "requestmapper.h"
+#include "templatecache.h"
+#include "testserver.h"
+
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QSettings>
+#include <QStandardPaths>
+#include <QTest>
+
+namespace {
+
+// Stands in for the main window: records the commands it receives.
+class CommandReceiver : public QObject
+{
+    Q_OBJECT
+
+public:
+    QStringList received;
+
+public slots:
+    void checkApplicationArguments(QString arg) { received.append(arg); }
+};
+
+QByteArray bodyOf(const QByteArray& raw)
+{
+    return raw.mid(raw.indexOf("\r\n\r\n") + 4);
+}
+
+} // namespace
+
+class TestCommands : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init() { m_receiver.received.clear(); }
+
+    void commandText_data();
+    void commandText();
+    void hostileValuesStayOneValidJsonObject_data();
+    void hostileValuesStayOneValidJsonObject();
+    void prefixesChooseThePage_data();
+    void prefixesChooseThePage();
+    void formIsShownPostedAndEscaped();
+    void uploadComesBackByteIdentical();
+    void uploadWithoutFileFails();
+    void sessionPageRemembersItsStart();
+    void templatePageListsTheHeadersInTheAskedLanguage();
+
+private:
+    QByteArray get(const QByteArray& target, const QByteArray& headers = QByteArray())
+    {
+        return rawclient::exchange(m_server->port(), "GET " + target + " HTTP/1.1\r\nConnection: close\r\n" + headers + "\r\n");
+    }
+
+    QTemporaryDir m_dir;
+    QSettings* m_templates = nullptr;
+    QSettings* m_sessions = nullptr;
+    CommandReceiver m_receiver;
+    RequestMapper* m_mapper = nullptr;
+    ServerThread* m_server = nullptr;
+};
+
+void TestCommands::initTestCase()
+{
+    m_templates = new QSettings(m_dir.filePath("t.ini"), QSettings::IniFormat);
+    m_templates->setValue("templates/path", QStringLiteral(TORVANE_SOURCE_DIR "/etc/templates"));
+    m_templates->setValue("templates/encoding", "UTF-8");
+    m_templates->beginGroup("templates");
+    sharedTemplateCache = new quillon::TemplateCache(m_templates);
+    m_sessions = new QSettings(m_dir.filePath("t.ini"), QSettings::IniFormat);
+    m_sessions->beginGroup("sessions");
+    sharedSessionStore = new quillon::HttpSessionStore(m_sessions);
+    m_mapper = new RequestMapper(nullptr, &m_receiver);
+    m_server = new ServerThread(m_mapper, {});
+    QVERIFY(m_server->startAndWait());
+}
+
+void TestCommands::cleanupTestCase()
+{
+    delete m_server;
+    delete m_mapper;
+    delete sharedSessionStore;
+    delete sharedTemplateCache;
+    delete m_sessions;
+    delete m_templates;
+}
+
+void TestCommands::commandText_data()
+{
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<QByteArray>("body");
+    QTest::newRow("no parameters") << QByteArray("/") << QByteArray("{\"status\":true}");
+    QTest::newRow("close") << QByteArray("/?action=close") << QByteArray("{\"action\":\"close\",\"status\":true}");
+    QTest::newRow("members in name order") << QByteArray("/?comando=x&action=open")
+                                           << QByteArray("{\"action\":\"open\",\"comando\":\"x\",\"status\":true}");
+    QTest::newRow("comando only") << QByteArray("/?comando=x") << QByteArray("{\"comando\":\"x\",\"status\":true}");
+    QTest::newRow("name in Base64, Name not") << QByteArray("/?name=Jo%C3%A3o&Name=Jo%C3%A3o")
+                                              << QByteArray("{\"Name\":\"Jo\xC3\xA3o\",\"name\":\"Sm/Do28=\",\"status\":true}");
+    QTest::newRow("repeated name, most recent first") << QByteArray("/?a=1&a=2")
+                                                      << QByteArray("{\"a\":\"2\",\"a\":\"1\",\"status\":true}");
+    QTest::newRow("dumpster is a command") << QByteArray("/dumpster?x=1") << QByteArray("{\"x\":\"1\",\"status\":true}");
+    QTest::newRow("anything is a command") << QByteArray("/anything") << QByteArray("{\"status\":true}");
+    QTest::newRow("invalid UTF-8") << QByteArray("/?v=%FF") << QByteArray("{\"v\":\"\xEF\xBF\xBD\",\"status\":true}");
+}
+
+void TestCommands::commandText()
+{
+    QFETCH(QByteArray, target);
+    QFETCH(QByteArray, body);
+    const QByteArray answer = get(target);
+    QVERIFY(answer.contains("Content-Type: application/json; charset=UTF-8\r\n"));
+    QVERIFY(answer.contains("Access-Control-Allow-Origin: *\r\n"));
+    QCOMPARE(bodyOf(answer), body);
+    QTRY_COMPARE(m_receiver.received.size(), 1);
+    QCOMPARE(m_receiver.received.first().toUtf8(), body);
+}
+
+void TestCommands::hostileValuesStayOneValidJsonObject_data()
+{
+    QTest::addColumn<QByteArray>("encoded");
+    QTest::addColumn<QString>("value");
+    QTest::newRow("quotes") << QByteArray("%22a%22b%22") << QString("\"a\"b\"");
+    QTest::newRow("backslashes") << QByteArray("%5C%5C%5C") << QString("\\\\\\");
+    QTest::newRow("script end tag") << QByteArray("%3C/script%3E") << QString("</script>");
+    QTest::newRow("breaking out of the call") << QByteArray("%22%7D);alert(1);//") << QString("\"});alert(1);//");
+    QTest::newRow("control characters") << QByteArray("a%0Ab%0Dc%09d%01e%1Ff%7F") << QString("a\nb\rc\td\x01" "e\x1f" "f\x7f");
+    QTest::newRow("NUL") << QByteArray("a%00b") << QString::fromUtf16(u"a\0b", 3);
+    QTest::newRow("line and paragraph separators") << QByteArray("x%E2%80%A8y%E2%80%A9z") << QString::fromUtf16(u"x\u2028y\u2029z");
+    QTest::newRow("invalid UTF-8") << QByteArray("%C3%28") << QString::fromUtf8("\xEF\xBF\xBD(");
+}
+
+void TestCommands::hostileValuesStayOneValidJsonObject()
+{
+    QFETCH(QByteArray, encoded);
+    QFETCH(QString, value);
+    // In a value and in a name.
+    const QByteArray body = bodyOf(get("/?v=" + encoded + "&k" + encoded + "=1"));
+    QJsonParseError error;
+    const QJsonObject object = QJsonDocument::fromJson(body, &error).object();
+    QVERIFY2(error.error == QJsonParseError::NoError, body.constData());
+    // Qt's JSON strings end at an escaped NUL; python's parser checks those.
+    if (!value.contains(QChar(0))) {
+        QCOMPARE(object.value("v").toString(), value);
+        QCOMPARE(object.value("k" + value).toString(), QString("1"));
+    } else {
+        QVERIFY(body.contains("\\u0000"));
+    }
+    QCOMPARE(object.value("status").toBool(), true);
+    QCOMPARE(object.size(), 3);
+    QVERIFY(!body.contains('\0') && !body.contains('\n') && !body.contains("\xE2\x80\xA8"));
+    QTRY_COMPARE(m_receiver.received.size(), 1);
+    QCOMPARE(m_receiver.received.first().toUtf8(), body);
+
+    if (QStandardPaths::findExecutable("python3").isEmpty())
+        return;
+    QProcess python;
+    python.start("python3", {"-c", "import json,sys; d=json.loads(sys.stdin.buffer.read());"
+                                   " v=bytes.fromhex(sys.argv[1]).decode('utf-8');"
+                                   " print(len(d), d['v'] == v, d['k' + v] == '1')",
+                             QString::fromLatin1(value.toUtf8().toHex())});
+    python.write(body);
+    python.closeWriteChannel();
+    QVERIFY(python.waitForFinished(10000));
+    const QByteArray verdict = python.readAllStandardOutput().trimmed();
+    QCOMPARE(verdict, QByteArray("3 True True"));
+}
+
+void TestCommands::prefixesChooseThePage_data()
+{
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<QByteArray>("contentType");
+    QTest::newRow("/files is the upload page") << QByteArray("/files") << QByteArray("text/html; charset=ISO-8859-1");
+    QTest::newRow("/sessions is the session page") << QByteArray("/sessions") << QByteArray("text/html; charset=ISO-8859-1");
+    QTest::newRow("/formular is the form page") << QByteArray("/formular") << QByteArray("text/html; charset=ISO-8859-1");
+    QTest::newRow("/dump is a command") << QByteArray("/dump") << QByteArray("application/json; charset=UTF-8");
+}
+
+void TestCommands::prefixesChooseThePage()
+{
+    QFETCH(QByteArray, target);
+    QFETCH(QByteArray, contentType);
+    QVERIFY(get(target).contains("Content-Type: " + contentType + "\r\n"));
+}
+
+void TestCommands::formIsShownPostedAndEscaped()
+{
+    QCOMPARE(bodyOf(get("/form")),
+             QByteArray("<html><body><form method=\"post\">  <input type=\"hidden\" name=\"action\" value=\"show\">"
+                        "  Name: <input type=\"text\" name=\"name\"><br>  City: <input type=\"text\" name=\"city\"><br>"
+                        "  <input type=\"submit\"></form></body></html>"));
+    const QByteArray form = "action=show&name=Ana&city=%3Cscript%3Ealert(1)%3C/script%3E";
+    const QByteArray answer = rawclient::exchange(
+        m_server->port(), "POST /form HTTP/1.1\r\nConnection: close\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+                          "Content-Length: " + QByteArray::number(form.size()) + "\r\n\r\n" + form);
+    QCOMPARE(bodyOf(answer), QByteArray("<html><body>Name = Ana<br>City = &lt;script&gt;alert(1)&lt;/script&gt;</body></html>"));
+    QVERIFY(bodyOf(get("/form?action=Show")).contains("<form method=\"post\">"));
+}
+
+void TestCommands::uploadComesBackByteIdentical()
+{
+    QByteArray jpeg("\xFF\xD8\xFF\xE0\0\x10JFIF\0", 11);
+    for (int i = 0; i < 70000; ++i)
+        jpeg.append(char(i * 7));
+    jpeg.append("\r\n\xFF\xD9", 4);
+    const QByteArray body = "--XyZ\r\nContent-Disposition: form-data; name=\"action\"\r\n\r\nshow\r\n"
+                            "--XyZ\r\nContent-Disposition: form-data; name=\"file1\"; filename=\"a.jpg\"\r\n"
+                            "Content-Type: image/jpeg\r\n\r\n" + jpeg + "\r\n--XyZ--\r\n";
+    const QByteArray answer = rawclient::exchange(
+        m_server->port(), "POST /file HTTP/1.0\r\nContent-Type: multipart/form-data; boundary=XyZ\r\nContent-Length: "
+                              + QByteArray::number(body.size()) + "\r\n\r\n" + body);
+    QVERIFY(answer.contains("Content-Type: image/jpeg\r\n"));
+    QCOMPARE(bodyOf(answer), jpeg);
+}
+
+void TestCommands::uploadWithoutFileFails()
+{
+    const QByteArray answer = get("/file?action=show");
+    QVERIFY(answer.contains("Content-Type: image/jpeg\r\n"));
+    QCOMPARE(bodyOf(answer), QByteArray("upload failed"));
+}
+
+void TestCommands::sessionPageRemembersItsStart()
+{
+    const QByteArray first = get("/session");
+    QCOMPARE(bodyOf(first), QByteArray("<html><body>New session started. Reload this page now.</body></html>"));
+    const int start = first.indexOf("Set-Cookie: sessionid=") + 22;
+    QVERIFY(start > 22);
+    const QByteArray id = first.mid(start, 38);
+    const QByteArray second = get("/session", "Cookie: sessionid=" + id + "\r\n");
+    QVERIFY2(bodyOf(second).startsWith("<html><body>Your session started "), second.constData());
+}
+
+void TestCommands::templatePageListsTheHeadersInTheAskedLanguage()
+{
+    const QByteArray german = bodyOf(get("/template/%3Cb%3E", "Accept-Language: de-DE,de;q=0.9\r\nX-Test: <i>x</i>\r\n"));
+    QVERIFY(german.contains("Angeforderter Pfad: /template/&lt;b&gt;"));
+    QVERIFY(german.contains("<td>x-test</td><td>&lt;i&gt;x&lt;/i&gt;</td>"));
+    QVERIFY(german.contains("<td>accept-language</td><td>de-DE,de;q=0.9</td>"));
+    QVERIFY(!german.contains("<i>"));
+    const QByteArray english = bodyOf(get("/template", "Accept-Language: en-US,en\r\n"));
+    QVERIFY(english.contains("Your browser sent these request headers"));
+}
+
+QTEST_GUILESS_MAIN(TestCommands)
+#include "tst_commands.moc"
