@@ -13,6 +13,7 @@
 #include <QFileInfo>
 #include <QFile>
 #include <QLoggingCategory>
+#include <QMutex>
 #include <QSettings>
 #include <QTemporaryDir>
 
@@ -32,7 +33,22 @@ public:
     void service(quillon::HttpRequest& request, quillon::HttpResponse& response) override
     {
         printf("%s %s\n", request.method().constData(), request.path().constData());
+        // Commands the page received are reported with POST /record and
+        // listed with GET /recorded.
         fflush(stdout);
+        if (request.path() == "/record") {
+            QMutexLocker locker(&m_mutex);
+            m_recorded.append(request.body());
+            response.write("{}", true);
+            return;
+        }
+        if (request.path() == "/recorded") {
+            QMutexLocker locker(&m_mutex);
+            response.setHeader("Content-Type", "application/json");
+            response.setHeader("Cache-Control", "no-store");
+            response.write("[" + m_recorded.join(',') + "]", true);
+            return;
+        }
         if (request.path() == kStartPath) {
             QFile page(m_root + QStringLiteral("/index.html"));
             page.open(QIODevice::ReadOnly);
@@ -47,6 +63,8 @@ public:
 private:
     QString m_root;
     quillon::StaticFileController* m_files;
+    QMutex m_mutex;
+    QList<QByteArray> m_recorded; // the commands the page reported
 };
 
 } // namespace

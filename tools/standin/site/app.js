@@ -9,6 +9,11 @@ TorvaneAppWeb.prototype.api = {
     var item = document.createElement('li');
     item.textContent = new Date(received.at).toLocaleTimeString() + ' ' + JSON.stringify(command);
     document.getElementById('commands').appendChild(item);
+    // Reported back to the stand-in, so that tests and benchmarks can see
+    // what the page received and when.
+    var report = new XMLHttpRequest();
+    report.open('POST', '/record');
+    report.send(JSON.stringify(received));
   }
 };
 

@@ -1,0 +1,89 @@
+#!/usr/bin/env bash
+# The whole client end to end, headless: ./run.sh with the stand-in hosted
+# application, commands over the client's own TLS listener, a click on the
+# page's close element, and a second start.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+log=$(mktemp)
+(cd "$root" && exec env -u DISPLAY setsid ./run.sh) >"$log" 2>&1 &
+pid=$!
+stop() { kill -- -"$pid" 2>/dev/null; kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; }
+trap stop EXIT
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+
+display=""
+for _ in $(seq 600); do
+  display=$(sed -n 's/^no display: started Xvfb on DISPLAY=\(:[0-9]*\).*/\1/p' "$log")
+  [ -n "$display" ] && xwininfo -display "$display" -root -tree 2>/dev/null | grep -q 'Torvane Fone' && break
+  kill -0 "$pid" 2>/dev/null || { cat "$log"; exit 1; }
+  sleep 0.5
+done
+export DISPLAY=$display
+sleep 2
+
+# Visible (viewable) state of a top-level window by a part of its title.
+viewable() {
+  local id
+  for id in $(xdotool search --name "$1" 2>/dev/null); do
+    xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable' && return 0
+  done
+  return 1
+}
+window() { viewable 'Torvane Fone'; }
+dial() { viewable '^APP'; }
+wait_for() { for _ in $(seq 100); do eval "$1" && return 0; sleep 0.1; done; return 1; }
+recorded() { curl -s https://localhost:8443/recorded; }
+
+window || fail "the window is not shown at start"
+dial && fail "the dial button is shown at start"
+
+answer=$(curl -s "https://localhost:8085/?action=close")
+[ "$answer" = '{"action":"close","status":true}' ] || fail "close answered $answer"
+wait_for '! window' || fail "close left the window shown"
+wait_for 'dial' || fail "close did not show the dial button"
+wait_for 'recorded | grep -q "\"action\":\"close\""' || fail "the page did not receive close: $(recorded)"
+
+answer=$(curl -s "https://localhost:8085/?action=open")
+[ "$answer" = '{"action":"open","status":true}' ] || fail "open answered $answer"
+wait_for 'window' || fail "open did not show the window"
+wait_for '! dial' || fail "open left the dial button shown"
+
+curl -s "https://localhost:8085/?comando=x" >/dev/null
+wait_for 'recorded | grep -q "\"comando\":\"x\""' || fail "the page did not receive comando=x"
+window || fail "comando=x hid the window"
+dial && fail "comando=x showed the dial button"
+
+# The page's close element: its click goes through the client's own server.
+xdotool mousemove 1872 648 click 1
+wait_for '! window' || fail "a click on the close element left the window shown"
+wait_for 'dial' || fail "a click on the close element did not show the dial button"
+
+# A second start asks the running client to show its window, and ends.
+(cd "$root" && QTWEBENGINE_DISABLE_SANDBOX=1 timeout 60 build/bin/torvaneapp >/dev/null 2>&1)
+status=$?
+[ $status = 1 ] || fail "a second start ended with $status"
+wait_for 'window' || fail "a second start did not show the running client's window"
+
+# A burst of 10000 commands over 50 connections: every answer right and the
+# client still responsive. Its memory is reported (the C library keeps much
+# of what the burst freed, so the figure is printed, not judged).
+client=$(pgrep -o -f "^build/bin/torvaneapp")
+rss() { awk '/VmRSS/ {print $2}' "/proc/$client/status"; }
+before=$(rss)
+result=$(python3 "$root/tools/command-burst.py" localhost 8085 10000 50)
+[ "$result" = "ok 10000" ] || fail "burst: $result"
+curl -s "https://localhost:8085/?action=close" >/dev/null
+wait_for '! window' || fail "after the burst the client does not hide its window"
+curl -s "https://localhost:8085/?action=open" >/dev/null
+wait_for 'window' || fail "after the burst the client does not show its window"
+# Until the page has handled every command (it reports each one back).
+for _ in $(seq 30); do
+  [ "$(recorded | grep -o '"burst"' | wc -l)" -ge 10000 ] && break
+  sleep 1
+done
+sleep 5
+after=$(rss)
+echo "client RSS before the burst ${before} KiB, after ${after} KiB"
+
+if [ $failures = 0 ]; then echo "1 passed, 0 failed"; else tail -20 "$log"; echo "0 passed, 1 failed"; exit 1; fi
