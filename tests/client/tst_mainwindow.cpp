@@ -1,6 +1,7 @@
 // The main window, its tray and the floating dial button, on a real display
 // (Xvfb) with a real browser view. Run with a screen of 1920 x 1040.
 #include "dialbuttonform.h"
+#include "clienttest.h"
 #include "logotorvane.h"
 #include "mainwindow.h"
 #include "webview.h"
@@ -61,21 +62,6 @@ void recordMessage(QtMsgType type, const QMessageLogContext& context, const QStr
     g_log.append(message);
     if (type != QtDebugMsg && g_previous)
         g_previous(type, context, message);
-}
-
-QVariant evaluate(QWebEnginePage* page, const QString& script)
-{
-    QVariant result;
-    bool done = false;
-    page->runJavaScript(script, [&](const QVariant& value) {
-        result = value;
-        done = true;
-    });
-    QElapsedTimer timer;
-    timer.start();
-    while (!done && timer.elapsed() < 10000)
-        QTest::qWait(10);
-    return result;
 }
 
 } // namespace
@@ -147,15 +133,7 @@ void TestMainWindow::init()
 
 void TestMainWindow::cleanup()
 {
-    // The window first (it deletes its tray icon and actions on close), then
-    // what it leaves behind: the dial button and the tray menu.
-    QPointer<logoTorvane> dial = m_window ? m_window->dialButton() : nullptr;
-    QPointer<QMenu> menu = m_window ? m_window->trayMenu() : nullptr;
-    if (m_window)
-        m_window->close();
-    QTRY_VERIFY(m_window.isNull());
-    delete dial;
-    delete menu;
+    QVERIFY(clienttest::closeMainWindow(m_window));
 }
 
 bool TestMainWindow::loadAndWait(const QUrl& url)
@@ -211,10 +189,10 @@ void TestMainWindow::microphoneIsGrantedForThePageUrl()
 {
     QVERIFY(loadAndWait(pageUrl("/media")));
     QWebEnginePage* page = m_window->view()->page();
-    evaluate(page, "ask('audio')");
-    QTRY_VERIFY_WITH_TIMEOUT(evaluate(page, "window.result").toString() != "pending", 10000);
+    clienttest::evaluate(page, "ask('audio')");
+    QTRY_VERIFY_WITH_TIMEOUT(clienttest::evaluate(page, "window.result").toString() != "pending", 10000);
     // The browser engine runs with fake capture devices in the tests.
-    QCOMPARE(evaluate(page, "window.result").toString(), QStringLiteral("granted"));
+    QCOMPARE(clienttest::evaluate(page, "window.result").toString(), QStringLiteral("granted"));
 }
 
 // The window answers every request with the microphone grant alone; the
@@ -224,11 +202,11 @@ void TestMainWindow::cameraRequestIsLoggedAndNotGranted()
 {
     QVERIFY(loadAndWait(pageUrl("/media")));
     QWebEnginePage* page = m_window->view()->page();
-    evaluate(page, "ask('video')");
+    clienttest::evaluate(page, "ask('video')");
     QTRY_VERIFY_WITH_TIMEOUT(!g_log.filter("MediaVideoCapture").isEmpty(), 10000);
     QVERIFY(g_log.filter("MediaVideoCapture").first().contains(pageUrl("/").toString(QUrl::StripTrailingSlash)));
-    QTRY_VERIFY_WITH_TIMEOUT(evaluate(page, "window.result").toString() != "pending", 10000);
-    QVERIFY(evaluate(page, "window.result").toString() != "granted");
+    QTRY_VERIFY_WITH_TIMEOUT(clienttest::evaluate(page, "window.result").toString() != "pending", 10000);
+    QVERIFY(clienttest::evaluate(page, "window.result").toString() != "granted");
 }
 
 void TestMainWindow::trayMenuAndToolTip()
@@ -365,14 +343,7 @@ void TestMainWindow::escapeHidesTheDialButton()
 
 int main(int argc, char* argv[])
 {
-    // Every start registers the URL scheme: keep it out of the user's files.
-    QTemporaryDir xdg;
-    qputenv("XDG_DATA_HOME", xdg.filePath("data").toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", xdg.filePath("config").toLocal8Bit());
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication app(argc, argv);
-    TestMainWindow test;
-    return QTest::qExec(&test, argc, argv);
+    return clienttest::run<TestMainWindow>(argc, argv);
 }
 
 #include "tst_mainwindow.moc"

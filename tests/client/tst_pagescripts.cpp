@@ -1,5 +1,6 @@
 // Scripts injected into the main window's pages, the web-channel bridge and
 // pop-up windows, with real pages in the real browser view (under Xvfb).
+#include "clienttest.h"
 #include "logotorvane.h"
 #include "mainwindow.h"
 #include "popupwindow.h"
@@ -63,21 +64,6 @@ public:
         }
     }
 };
-
-QVariant evaluate(QWebEnginePage* page, const QString& script)
-{
-    QVariant result;
-    bool done = false;
-    page->runJavaScript(script, [&](const QVariant& value) {
-        result = value;
-        done = true;
-    });
-    QElapsedTimer timer;
-    timer.start();
-    while (!done && timer.elapsed() < 10000)
-        QTest::qWait(10);
-    return result;
-}
 
 QList<PopupWindow*> popups()
 {
@@ -154,50 +140,42 @@ void TestPageScripts::init()
 void TestPageScripts::cleanup()
 {
     qDeleteAll(popups());
-    // The window first (it deletes its tray icon and actions on close), then
-    // what it leaves behind: the dial button and the tray menu.
-    QPointer<logoTorvane> dial = m_window ? m_window->dialButton() : nullptr;
-    QPointer<QMenu> menu = m_window ? m_window->trayMenu() : nullptr;
-    if (m_window)
-        m_window->close();
-    QTRY_VERIFY(m_window.isNull());
-    delete dial;
-    delete menu;
+    QVERIFY(clienttest::closeMainWindow(m_window));
 }
 
 void TestPageScripts::privateJQueryLeavesThePagesOwn()
 {
     QVERIFY(loadAndWait("/own-jquery"));
-    QTRY_COMPARE(evaluate(page(), "typeof qt === 'object' && typeof qt.jQuery").toString(), QStringLiteral("function"));
-    QCOMPARE(evaluate(page(), "qt.jQuery !== window.pageJQuery").toBool(), true);
-    QCOMPARE(evaluate(page(), "jQuery === window.pageJQuery && $ === window.pageJQuery").toBool(), true);
-    QCOMPARE(evaluate(page(), "$.pageMarker").toString(), QStringLiteral("mine"));
-    QCOMPARE(evaluate(page(), "typeof qt.jQuery.fn.unbind + typeof qt.jQuery.fn.click").toString(),
+    QTRY_COMPARE(clienttest::evaluate(page(), "typeof qt === 'object' && typeof qt.jQuery").toString(), QStringLiteral("function"));
+    QCOMPARE(clienttest::evaluate(page(), "qt.jQuery !== window.pageJQuery").toBool(), true);
+    QCOMPARE(clienttest::evaluate(page(), "jQuery === window.pageJQuery && $ === window.pageJQuery").toBool(), true);
+    QCOMPARE(clienttest::evaluate(page(), "$.pageMarker").toString(), QStringLiteral("mine"));
+    QCOMPARE(clienttest::evaluate(page(), "typeof qt.jQuery.fn.unbind + typeof qt.jQuery.fn.click").toString(),
              QStringLiteral("functionfunction"));
 }
 
 void TestPageScripts::privateJQueryOnAPageWithoutOne()
 {
     QVERIFY(loadAndWait("/plain"));
-    QTRY_COMPARE(evaluate(page(), "typeof qt === 'object' && typeof qt.jQuery").toString(), QStringLiteral("function"));
-    QCOMPARE(evaluate(page(), "typeof jQuery + ' ' + typeof $").toString(), QStringLiteral("undefined undefined"));
+    QTRY_COMPARE(clienttest::evaluate(page(), "typeof qt === 'object' && typeof qt.jQuery").toString(), QStringLiteral("function"));
+    QCOMPARE(clienttest::evaluate(page(), "typeof jQuery + ' ' + typeof $").toString(), QStringLiteral("undefined undefined"));
 }
 
 void TestPageScripts::lateCloseElementGetsTheHook()
 {
     QVERIFY(loadAndWait("/late-close"));
-    QTRY_VERIFY_WITH_TIMEOUT(evaluate(page(), "!!document.getElementById('late')").toBool(), 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(clienttest::evaluate(page(), "!!document.getElementById('late')").toBool(), 5000);
     QElapsedTimer timer;
     timer.start();
     while (timer.elapsed() < 2000
-           && !evaluate(page(), "!!(qt.jQuery._data(document.getElementById('late'), 'events') || {}).click").toBool())
+           && !clienttest::evaluate(page(), "!!(qt.jQuery._data(document.getElementById('late'), 'events') || {}).click").toBool())
         QTest::qWait(20);
-    QVERIFY(evaluate(page(), "Date.now() - window.createdAt").toInt() <= 700);
-    evaluate(page(), "document.getElementById('late').click()");
-    QCOMPARE(evaluate(page(), "window.requests.join(',')").toString(),
+    QVERIFY(clienttest::evaluate(page(), "Date.now() - window.createdAt").toInt() <= 700);
+    clienttest::evaluate(page(), "document.getElementById('late').click()");
+    QCOMPARE(clienttest::evaluate(page(), "window.requests.join(',')").toString(),
              m_window->closeButtonHookScript().section('\'', 5, 5));
-    QVERIFY(evaluate(page(), "window.requests[0]").toString().endsWith("/?action=close"));
-    QVERIFY(evaluate(page(), "window.requests[0]").toString().startsWith("https://"));
+    QVERIFY(clienttest::evaluate(page(), "window.requests[0]").toString().endsWith("/?action=close"));
+    QVERIFY(clienttest::evaluate(page(), "window.requests[0]").toString().startsWith("https://"));
 }
 
 void TestPageScripts::bridgeAfterTheTestAction()
@@ -206,13 +184,13 @@ void TestPageScripts::bridgeAfterTheTestAction()
     QSignalSpy infoChanged(m_window->bridge(), &Object::infoChanged);
     m_window->dialButton()->show();
     m_window->testAction()->trigger();
-    QTRY_VERIFY_WITH_TIMEOUT(evaluate(page(), "!!(window.external && window.external.closeWindow)").toBool(), 10000);
-    evaluate(page(), "external.info = 'hello from the page'");
+    QTRY_VERIFY_WITH_TIMEOUT(clienttest::evaluate(page(), "!!(window.external && window.external.closeWindow)").toBool(), 10000);
+    clienttest::evaluate(page(), "external.info = 'hello from the page'");
     QTRY_COMPARE(m_window->bridge()->info(), QStringLiteral("hello from the page"));
-    evaluate(page(), "window.readBack = null; external.info; setTimeout(function () { window.readBack = external.info; }, 100)");
-    QTRY_COMPARE(evaluate(page(), "window.readBack").toString(), QStringLiteral("hello from the page"));
+    clienttest::evaluate(page(), "window.readBack = null; external.info; setTimeout(function () { window.readBack = external.info; }, 100)");
+    QTRY_COMPARE(clienttest::evaluate(page(), "window.readBack").toString(), QStringLiteral("hello from the page"));
     QCOMPARE(infoChanged.count(), 0);
-    evaluate(page(), "external.closeWindow()");
+    clienttest::evaluate(page(), "external.closeWindow()");
     QTRY_VERIFY(!m_window->isVisible());
     QVERIFY(m_window->dialButton()->isVisible());
 }
@@ -220,7 +198,7 @@ void TestPageScripts::bridgeAfterTheTestAction()
 void TestPageScripts::popupOpensMovesAndCloses()
 {
     QVERIFY(loadAndWait("/opener"));
-    evaluate(page(), QStringLiteral("window.opened = window.open('%1', 'p', 'width=300,height=200')")
+    clienttest::evaluate(page(), QStringLiteral("window.opened = window.open('%1', 'p', 'width=300,height=200')")
                          .arg(pageUrl("/popup").toString()));
     QTRY_COMPARE_WITH_TIMEOUT(popups().size(), 1, 10000);
     QPointer<PopupWindow> popup = popups().first();
@@ -230,40 +208,33 @@ void TestPageScripts::popupOpensMovesAndCloses()
 
     const QRect frame = popup->frameGeometry();
     const QRect client = popup->geometry();
-    evaluate(popup->view()->page(), "window.moveTo(120, 130); window.resizeTo(400, 300)");
+    clienttest::evaluate(popup->view()->page(), "window.moveTo(120, 130); window.resizeTo(400, 300)");
     const QRect requested(120, 130, 400, 300);
     const QRect expected = requested.adjusted(frame.left() - client.left(), frame.top() - client.top(),
                                               frame.right() - client.right(), frame.bottom() - client.bottom());
     QTRY_COMPARE(popup->geometry().size(), expected.size());
 
-    evaluate(popup->view()->page(), "window.close()");
+    clienttest::evaluate(popup->view()->page(), "window.close()");
     QTRY_VERIFY_WITH_TIMEOUT(popup.isNull(), 10000);
 }
 
 void TestPageScripts::popupGetsNoScriptsAndOpensNothing()
 {
     QVERIFY(loadAndWait("/opener"));
-    evaluate(page(), QStringLiteral("window.open('%1')").arg(pageUrl("/popup").toString()));
+    clienttest::evaluate(page(), QStringLiteral("window.open('%1')").arg(pageUrl("/popup").toString()));
     QTRY_COMPARE_WITH_TIMEOUT(popups().size(), 1, 10000);
     PopupWindow* popup = popups().first();
     QTRY_VERIFY_WITH_TIMEOUT(!popup->busyIndicator()->isVisible(), 10000);
     QTest::qWait(300);
-    QCOMPARE(evaluate(popup->view()->page(), "typeof qt").toString(), QStringLiteral("undefined"));
-    evaluate(popup->view()->page(), QStringLiteral("window.open('%1')").arg(pageUrl("/plain").toString()));
+    QCOMPARE(clienttest::evaluate(popup->view()->page(), "typeof qt").toString(), QStringLiteral("undefined"));
+    clienttest::evaluate(popup->view()->page(), QStringLiteral("window.open('%1')").arg(pageUrl("/plain").toString()));
     QTest::qWait(1000);
     QCOMPARE(popups().size(), 1);
 }
 
 int main(int argc, char* argv[])
 {
-    // Every start registers the URL scheme: keep it out of the user's files.
-    QTemporaryDir xdg;
-    qputenv("XDG_DATA_HOME", xdg.filePath("data").toLocal8Bit());
-    qputenv("XDG_CONFIG_HOME", xdg.filePath("config").toLocal8Bit());
-    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
-    QApplication app(argc, argv);
-    TestPageScripts test;
-    return QTest::qExec(&test, argc, argv);
+    return clienttest::run<TestPageScripts>(argc, argv);
 }
 
 #include "tst_pagescripts.moc"

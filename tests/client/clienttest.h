@@ -1,0 +1,64 @@
+// Helpers shared by the client suites that drive real pages in real views.
+#pragma once
+
+#include "logotorvane.h"
+#include "mainwindow.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QMenu>
+#include <QPointer>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QWebEnginePage>
+
+namespace clienttest {
+
+// The result of a script in the page, waiting at most 10 s for it.
+inline QVariant evaluate(QWebEnginePage* page, const QString& script)
+{
+    QVariant result;
+    bool done = false;
+    page->runJavaScript(script, [&](const QVariant& value) {
+        result = value;
+        done = true;
+    });
+    QElapsedTimer timer;
+    timer.start();
+    while (!done && timer.elapsed() < 10000)
+        QTest::qWait(10);
+    return result;
+}
+
+// Closes the window (it deletes its tray icon and actions), waits until it is
+// gone, then deletes what it leaves behind: the dial button and the tray menu.
+inline bool closeMainWindow(QPointer<MainWindow>& window)
+{
+    QPointer<logoTorvane> dial = window ? window->dialButton() : nullptr;
+    QPointer<QMenu> menu = window ? window->trayMenu() : nullptr;
+    if (window)
+        window->close();
+    QElapsedTimer timer;
+    timer.start();
+    while (window && timer.elapsed() < 10000)
+        QTest::qWait(10);
+    delete dial;
+    delete menu;
+    return window.isNull();
+}
+
+// Runs a client suite. Every start registers the URL scheme: the XDG
+// directories point at a temporary place so that the user's files stay out.
+template <typename Test>
+int run(int argc, char* argv[])
+{
+    QTemporaryDir xdg;
+    qputenv("XDG_DATA_HOME", xdg.filePath("data").toLocal8Bit());
+    qputenv("XDG_CONFIG_HOME", xdg.filePath("config").toLocal8Bit());
+    QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
+    QApplication app(argc, argv);
+    Test test;
+    return QTest::qExec(&test, argc, argv);
+}
+
+} // namespace clienttest
