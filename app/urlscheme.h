@@ -8,6 +8,6 @@ void registerUrlScheme(const QString& executable);
 
 #ifndef Q_OS_WIN
 // The Exec value of a desktop entry that runs `executable` with a link:
-// the path quoted as the Desktop Entry Specification requires.
+// the path quoted and escaped the way desktop entries require.
 QString desktopEntryExec(const QString& executable);
 #endif
