@@ -10,7 +10,7 @@ pkgs=(build-essential cmake pkg-config qtbase5-dev qtbase5-private-dev libqt5net
 for g in "${groups[@]}"; do
   case "$g" in
     client) pkgs+=(qtwebengine5-dev libqt5webchannel5-dev libjs-jquery xvfb xauth mkcert libnss3-tools x11-utils imagemagick xdotool) ;;
-    test) pkgs+=(qtwebengine5-dev libqt5webchannel5-dev libjs-jquery xvfb xauth mkcert libnss3-tools clang libclang-rt-14-dev x11-utils imagemagick xdotool) ;;
+    test) pkgs+=(qtwebengine5-dev libqt5webchannel5-dev libjs-jquery xvfb xauth mkcert libnss3-tools clang libclang-rt-14-dev x11-utils imagemagick xdotool chromium) ;;
     native) pkgs+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 openjdk-17-jdk-headless wine64) ;;
     bench) pkgs+=(wrk nginx-light libcpp-httplib-dev) ;;
     *) echo "unknown group $g" >&2; exit 2 ;;
@@ -21,6 +21,13 @@ missing=()
 for p in "${pkgs[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q 'install ok installed' || missing+=("$p")
 done
+
+needs_node=0
+for g in "${groups[@]}"; do [ "$g" = test ] && needs_node=1; done
+# The browser tests run on Node.js; the machine's own one is used when present.
+if [ $needs_node = 1 ] && ! command -v npm >/dev/null; then
+  missing+=(nodejs npm)
+fi
 
 needs_wine=0
 for g in "${groups[@]}"; do [ "$g" = native ] && needs_wine=1; done
@@ -40,4 +47,12 @@ if [ ${#missing[@]} -gt 0 ]; then
   echo "Installing: ${missing[*]}"
   $SUDO apt-get update -qq
   DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null
+fi
+
+# The browser tests' npm packages (playwright-core drives Debian's Chromium).
+if [ $needs_node = 1 ]; then
+  browser_tests="$(cd "$(dirname "$0")/.." && pwd)/tests/browser"
+  if [ ! -d "$browser_tests/node_modules/playwright-core" ]; then
+    (cd "$browser_tests" && npm ci --no-audit --no-fund --loglevel=error)
+  fi
 fi
