@@ -32,13 +32,18 @@ public:
 
     void service(quillon::HttpRequest& request, quillon::HttpResponse& response) override
     {
-        printf("%s %s\n", request.method().constData(), request.path().constData());
         // Commands the page received are reported with POST /record and
         // listed with GET /recorded.
-        fflush(stdout);
+        if (request.path() != "/record") {
+            printf("%s %s\n", request.method().constData(), request.path().constData());
+            fflush(stdout);
+        }
         if (request.path() == "/record") {
             QMutexLocker locker(&m_mutex);
-            m_recorded.append(request.body());
+            // The page reports a JSON array of what it received.
+            const QByteArray batch = request.body().trimmed();
+            if (batch.size() > 2 && batch.startsWith('[') && batch.endsWith(']'))
+                m_recorded.append(batch.mid(1, batch.size() - 2));
             response.write("{}", true);
             return;
         }
@@ -99,6 +104,7 @@ int main(int argc, char* argv[])
         QSettings writer(iniFile, QSettings::IniFormat);
         writer.setValue(QStringLiteral("listener/host"), QStringLiteral("127.0.0.1"));
         writer.setValue(QStringLiteral("listener/port"), port);
+        writer.setValue(QStringLiteral("listener/maxRequestSize"), 64 * 1024 * 1024);
         writer.setValue(QStringLiteral("listener/sslCertFile"), cert);
         writer.setValue(QStringLiteral("listener/sslKeyFile"), key);
         writer.setValue(QStringLiteral("docroot/path"), root);

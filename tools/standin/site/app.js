@@ -2,19 +2,42 @@
 // the desktop client hands it.
 function TorvaneAppWeb() {}
 TorvaneAppWeb.commands = [];
+TorvaneAppWeb.unreported = [];
+TorvaneAppWeb.reporting = false;
 TorvaneAppWeb.prototype.api = {
   commandJson2: function (command) {
     var received = { command: command, at: Date.now() };
     TorvaneAppWeb.commands.push(received);
+    var list = document.getElementById('commands');
     var item = document.createElement('li');
     item.textContent = new Date(received.at).toLocaleTimeString() + ' ' + JSON.stringify(command);
-    document.getElementById('commands').appendChild(item);
-    // Reported back to the stand-in, so that tests and benchmarks can see
-    // what the page received and when.
-    var report = new XMLHttpRequest();
-    report.open('POST', '/record');
-    report.send(JSON.stringify(received));
+    list.appendChild(item);
+    while (list.children.length > 100)
+      list.removeChild(list.firstChild);
+    TorvaneAppWeb.unreported.push(received);
+    TorvaneAppWeb.report();
   }
+};
+
+// Reports what the page received, and when, back to the stand-in, so that
+// tests and benchmarks can see it. One report at a time carries everything
+// received meanwhile; a failed one is sent again.
+TorvaneAppWeb.report = function () {
+  if (TorvaneAppWeb.reporting || TorvaneAppWeb.unreported.length === 0)
+    return;
+  var batch = TorvaneAppWeb.unreported;
+  TorvaneAppWeb.unreported = [];
+  TorvaneAppWeb.reporting = true;
+  var request = new XMLHttpRequest();
+  request.open('POST', '/record');
+  request.onloadend = function () {
+    TorvaneAppWeb.reporting = false;
+    var failed = request.status !== 200;
+    if (failed)
+      TorvaneAppWeb.unreported = batch.concat(TorvaneAppWeb.unreported);
+    setTimeout(TorvaneAppWeb.report, failed ? 200 : 0);
+  };
+  request.send(JSON.stringify(batch));
 };
 
 function setStatus(text) {
