@@ -6,7 +6,7 @@ TorvaneAppWeb.unreported = [];
 TorvaneAppWeb.reporting = false;
 TorvaneAppWeb.prototype.api = {
   commandJson2: function (command) {
-    var received = { command: command, at: Date.now() };
+    var received = { command: command, at: performance.timeOrigin + performance.now() };
     TorvaneAppWeb.commands.push(received);
     var list = document.getElementById('commands');
     var item = document.createElement('li');
