@@ -1,5 +1,7 @@
 #include "jniutil.h"
 
+#include <stdarg.h>
+#include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
 #include <wchar.h>
@@ -107,6 +109,17 @@ bool integerValue(JNIEnv* env, jobject box, jint* value)
         return false;
     *value = env->CallIntMethod(box, intValue);
     return true;
+}
+
+void formatText(wchar_t* buffer, size_t capacity, const wchar_t* format, ...)
+{
+    if (capacity == 0)
+        return;
+    va_list arguments;
+    va_start(arguments, format);
+    _vsnwprintf(buffer, capacity, format, arguments);
+    va_end(arguments);
+    buffer[capacity - 1] = 0;
 }
 
 FARPROC loadedFunction(const wchar_t* module, const char* name)

@@ -57,6 +57,11 @@ inline bool isInvalidHandle(jlong value)
     return static_cast<DWORD>(value) == 0xFFFFFFFFu;
 }
 
+// printf-style formatting into a fixed buffer of `capacity` units: never
+// writes past its end and always ends the text (cut short if need be).
+// Wide strings are passed with %ls.
+void formatText(wchar_t* buffer, size_t capacity, const wchar_t* format, ...);
+
 // A function of a library the process has already loaded, or NULL.
 FARPROC loadedFunction(const wchar_t* module, const char* name);
 

@@ -82,6 +82,22 @@ std::string exePath()
     return path;
 }
 
+std::wstring besideHarness(const wchar_t* name)
+{
+    wchar_t path[MAX_PATH];
+    GetModuleFileNameW(NULL, path, MAX_PATH);
+    std::wstring dir(path);
+    return dir.substr(0, dir.find_last_of(L"\\/") + 1) + name;
+}
+
+std::wstring text(jobject javaString)
+{
+    if (!javaString)
+        return L"<null>";
+    const std::u16string value = fakejvm::Vm::text(javaString);
+    return std::wstring(value.begin(), value.end());
+}
+
 } // namespace harness
 
 using namespace harness;

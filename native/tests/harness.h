@@ -64,6 +64,7 @@ struct Abort
 
 std::string show(long long value);
 std::string show(const std::u16string& value);
+inline std::string show(const std::wstring& value) { return show(std::u16string(value.begin(), value.end())); }
 std::string show(const std::string& value);
 std::string show(const void* value);
 inline std::string show(int value) { return show(static_cast<long long>(value)); }
@@ -90,5 +91,9 @@ void expectPendingException();
 
 std::u16string u(const wchar_t* text);
 std::string exePath();
+// A file beside the harness (where the helper programs and DLLs are built).
+std::wstring besideHarness(const wchar_t* name);
+// A Java string's text as a wide string ("<null>" for null).
+std::wstring text(jobject javaString);
 
 } // namespace harness
