@@ -201,27 +201,36 @@ TEST_CASE(ShellLink, ansiLinkFromByteArrays)
     DeleteFileW(file.c_str());
 }
 
+struct UninitialisedCall
+{
+    CreateWideFn create;
+    jstring link;
+    jstring target;
+    jboolean created;
+};
+
+static DWORD WINAPI createOnFreshThread(LPVOID parameter)
+{
+    UninitialisedCall* call = static_cast<UninitialisedCall*>(parameter);
+    call->created = call->create(env(), nullptr, call->link, call->target, nullptr, nullptr, nullptr, JNI_FALSE,
+                                 nullptr, SW_SHOWNORMAL);
+    return 0;
+}
+
 TEST_CASE(ShellLink, withoutInitialisationNothingIsSaved)
 {
-    // This thread has never initialised COM: CoCreateInstance fails.
-    struct Result { jboolean created; bool exists; } result = {JNI_TRUE, true};
+    // A fresh thread has never initialised COM: CoCreateInstance fails there.
     const std::wstring file = scratch(L"ostra uninitialised.lnk");
     DeleteFileW(file.c_str());
     auto create = bind<CreateWideFn>("ShellLink", "createWide0", 40);
     jstring linkPath = vm().string(file.c_str());
     jstring target = vm().string(L"C:\\windows\\notepad.exe");
-    struct Call { CreateWideFn create; jstring link; jstring target; Result* result; } call = {create, linkPath, target, &result};
-    HANDLE thread = CreateThread(NULL, 0, [](LPVOID parameter) -> DWORD {
-        Call* call = static_cast<Call*>(parameter);
-        call->result->created = call->create(env(), nullptr, call->link, call->target, nullptr, nullptr, nullptr,
-                                             JNI_FALSE, nullptr, SW_SHOWNORMAL);
-        return 0;
-    }, &call, 0, NULL);
+    UninitialisedCall call = {create, linkPath, target, JNI_TRUE};
+    HANDLE thread = CreateThread(NULL, 0, createOnFreshThread, &call, 0, NULL);
     WaitForSingleObject(thread, 30000);
     CloseHandle(thread);
-    result.exists = GetFileAttributesW(file.c_str()) != INVALID_FILE_ATTRIBUTES;
-    CHECK(result.created == JNI_FALSE);
-    CHECK(!result.exists);
+    CHECK(call.created == JNI_FALSE);
+    CHECK(GetFileAttributesW(file.c_str()) == INVALID_FILE_ATTRIBUTES);
 }
 
 TEST_CASE(ShellLink, changeNotifyAlwaysSucceeds)
