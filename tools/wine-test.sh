@@ -17,10 +17,16 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   timeout 60 "$(dirname "$wine64")/wineserver" -w >>"$log" 2>&1 || true
 fi
 
+# Windows and dialogs need a display: without one, a private Xvfb.
+display=()
+if [ -z "${DISPLAY:-}" ] && command -v xvfb-run >/dev/null; then
+  display=(xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp")
+fi
+
 run_harness() {
   local loader=$1 dir=$2; shift 2
   cp "$dir/ostranative.dll" "$dir/tests/" 2>/dev/null
-  (cd "$dir/tests" && timeout 900 "$loader" ./ostranative_tests.exe "$@" 2>>"$log")
+  (cd "$dir/tests" && timeout 900 "${display[@]}" "$loader" ./ostranative_tests.exe "$@" 2>>"$log")
 }
 
 if [ -x "$wine32" ] && (cd "$build32/tests" && timeout 60 "$wine32" ./ostranative_tests.exe --exit-now >/dev/null 2>>"$log"; [ $? = 7 ]); then

@@ -156,6 +156,7 @@ jmethodID JNICALL FromReflectedMethod(JNIEnv*, jobject method)
 {
     if (!g_vm->checkNoException("FromReflectedMethod") || !expect(obj(method), PlainObject, "FromReflectedMethod"))
         return nullptr;
+    ++g_vm->fromReflectedMethodCalls;
     return reinterpret_cast<jmethodID>(const_cast<MethodDesc*>(&kReflected));
 }
 
@@ -163,6 +164,7 @@ jlong JNICALL CallLongMethodV(JNIEnv*, jobject target, jmethodID id, va_list)
 {
     if (!g_vm->checkNoException("CallLongMethod") || !expect(obj(target), PlainObject, "CallLongMethod"))
         return 0;
+    ++g_vm->callLongMethodCalls;
     if (id != reinterpret_cast<jmethodID>(const_cast<MethodDesc*>(&kReflected))) {
         g_vm->misuse("CallLongMethod with an unknown method");
         return 0;

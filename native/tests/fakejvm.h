@@ -74,6 +74,8 @@ public:
     int unreleasedPins() const;
     void resetPins();
     int newByteArrayCalls = 0;
+    int fromReflectedMethodCalls = 0;
+    int callLongMethodCalls = 0;
     std::vector<std::string> foundClasses;
     std::vector<Registration> registrations;
 
