@@ -1,5 +1,7 @@
 #include "harness.h"
 
+#include <fcntl.h>
+#include <io.h>
 #include <stdlib.h>
 #include <string.h>
 
@@ -88,6 +90,32 @@ std::wstring besideHarness(const wchar_t* name)
     GetModuleFileNameW(NULL, path, MAX_PATH);
     std::wstring dir(path);
     return dir.substr(0, dir.find_last_of(L"\\/") + 1) + name;
+}
+
+std::string capturedOutput(const std::function<void()>& action)
+{
+    wchar_t dir[MAX_PATH];
+    GetTempPathW(MAX_PATH, dir);
+    const std::wstring file = std::wstring(dir) + L"ostra-stdout.txt";
+    fflush(stdout);
+    const int saved = _dup(1);
+    const int target = _wopen(file.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, 0600);
+    _dup2(target, 1);
+    action();
+    fflush(stdout);
+    _dup2(saved, 1);
+    _close(target);
+    _close(saved);
+    std::string output;
+    if (FILE* in = _wfopen(file.c_str(), L"rb")) {
+        char chunk[256];
+        size_t got;
+        while ((got = fread(chunk, 1, sizeof chunk, in)) > 0)
+            output.append(chunk, got);
+        fclose(in);
+    }
+    DeleteFileW(file.c_str());
+    return output;
 }
 
 std::wstring text(jobject javaString)

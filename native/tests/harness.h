@@ -5,6 +5,7 @@
 #include "fakejvm.h"
 
 #include <stdio.h>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -93,6 +94,8 @@ std::u16string u(const wchar_t* text);
 std::string exePath();
 // A file beside the harness (where the helper programs and DLLs are built).
 std::wstring besideHarness(const wchar_t* name);
+// What the process writes to standard output while `action` runs.
+std::string capturedOutput(const std::function<void()>& action);
 // A Java string's text as a wide string ("<null>" for null).
 std::wstring text(jobject javaString);
 

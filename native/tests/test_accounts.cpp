@@ -3,8 +3,6 @@
 #include "harness.h"
 
 #include <aclapi.h>
-#include <fcntl.h>
-#include <io.h>
 #include <sddl.h>
 
 #include <string>
@@ -49,34 +47,6 @@ std::wstring currentSid()
     std::wstring sid = text ? text : L"";
     LocalFree(text);
     return sid;
-}
-
-// What the library prints to standard output while `action` runs.
-template <typename Action>
-std::string capturedOutput(Action action)
-{
-    wchar_t dir[MAX_PATH];
-    GetTempPathW(MAX_PATH, dir);
-    const std::wstring file = std::wstring(dir) + L"ostra-stdout.txt";
-    fflush(stdout);
-    const int saved = _dup(1);
-    const int target = _wopen(file.c_str(), _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY, 0600);
-    _dup2(target, 1);
-    action();
-    fflush(stdout);
-    _dup2(saved, 1);
-    _close(target);
-    _close(saved);
-    std::string output;
-    if (FILE* in = _wfopen(file.c_str(), L"rb")) {
-        char chunk[256];
-        size_t got;
-        while ((got = fread(chunk, 1, sizeof chunk, in)) > 0)
-            output.append(chunk, got);
-        fclose(in);
-    }
-    DeleteFileW(file.c_str());
-    return output;
 }
 
 // The explicit access entries of an object's DACL for one SID.
