@@ -227,6 +227,11 @@ std::vector<std::wstring> texts(jobject array)
     return result;
 }
 
+jlong javaHandle(HWND window)
+{
+    return static_cast<jlong>(static_cast<LONG>(reinterpret_cast<LONG_PTR>(window)));
+}
+
 // COM for the file dialog, on the test thread, by the library's own call.
 void initializeCom()
 {
@@ -360,6 +365,37 @@ TEST_CASE(VistaTaskDialog, buttonsVerificationAndCancel)
                  }
              }),
              1000);
+}
+
+TEST_CASE(VistaTaskDialog, ownedDialogStaysWithItsOwner)
+{
+    LoadLibraryW(L"comctl32.dll");
+    HWND owner = CreateWindowW(L"STATIC", L"Ostra task owner", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 100, 100, 600, 400,
+                               NULL, NULL, NULL, NULL);
+    REQUIRE(owner != NULL);
+    HWND seenOwner = NULL;
+    bool insideOwner = false;
+    DialogDriver driver(L"Ostra owned dialog", [&](HWND dialog) {
+        // Past five timer notifications, the repositioning no longer activates.
+        Sleep(1600);
+        seenOwner = GetWindow(dialog, GW_OWNER);
+        RECT ownerRect, dialogRect;
+        GetWindowRect(owner, &ownerRect);
+        GetWindowRect(dialog, &dialogRect);
+        // Wine places an owned task dialog centred on its owner or at its
+        // corner; either way inside it, never centred on the screen.
+        insideOwner = dialogRect.left >= ownerRect.left && dialogRect.right <= ownerRect.right
+            && dialogRect.top >= ownerRect.top && dialogRect.bottom <= ownerRect.bottom;
+        clickText(dialog, L"Install");
+    });
+    const jint result = bind<TaskDialogFn>("VistaTaskDialog", "show0", 52)(
+        env(), nullptr, javaHandle(owner), vm().string(L"Ostra owned dialog"), vm().string(L"Owned"), nullptr, 0,
+        32516 /* IDI_INFORMATION */, 200, nullptr, vm().strings({u"Install"}), 0);
+    CHECK(driver.found());
+    CHECK_EQ(result, 1);
+    CHECK(seenOwner == owner);
+    CHECK(insideOwner); // positioned relative to the owner
+    DestroyWindow(owner);
 }
 
 TEST_CASE(ObjectPicker, ownerSearchAndMissingPicker)
