@@ -126,6 +126,54 @@ std::wstring text(jobject javaString)
     return std::wstring(value.begin(), value.end());
 }
 
+std::vector<std::wstring> texts(jobject array)
+{
+    std::vector<std::wstring> result;
+    if (fakejvm::Object* object = fakejvm::Vm::object(array))
+        for (fakejvm::Object* item : object->items)
+            result.push_back(text(reinterpret_cast<jobject>(item)));
+    return result;
+}
+
+namespace {
+struct WindowSearch
+{
+    DWORD processId;
+    const wchar_t* title;
+    bool visibleOnly;
+    HWND found;
+};
+
+BOOL CALLBACK matchWindow(HWND window, LPARAM parameter)
+{
+    WindowSearch* search = reinterpret_cast<WindowSearch*>(parameter);
+    DWORD owner = 0;
+    GetWindowThreadProcessId(window, &owner);
+    if (search->processId && owner != search->processId)
+        return TRUE;
+    if (search->visibleOnly && !IsWindowVisible(window))
+        return TRUE;
+    wchar_t title[256] = {};
+    GetWindowTextW(window, title, 256);
+    if (wcscmp(title, search->title) != 0)
+        return TRUE;
+    search->found = window;
+    return FALSE;
+}
+} // namespace
+
+HWND findTopWindow(DWORD processId, const wchar_t* title, bool visibleOnly)
+{
+    WindowSearch search = {processId, title, visibleOnly, NULL};
+    EnumWindows(matchWindow, reinterpret_cast<LPARAM>(&search));
+    return search.found;
+}
+
+bool underWine()
+{
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != NULL;
+}
+
 } // namespace harness
 
 using namespace harness;

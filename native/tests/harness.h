@@ -98,5 +98,12 @@ std::wstring besideHarness(const wchar_t* name);
 std::string capturedOutput(const std::function<void()>& action);
 // A Java string's text as a wide string ("<null>" for null).
 std::wstring text(jobject javaString);
+// The texts of a Java String[] (empty for null).
+std::vector<std::wstring> texts(jobject array);
+
+// The first top-level window of a process (0: of any process) with exactly
+// this title, or NULL.
+HWND findTopWindow(DWORD processId, const wchar_t* title, bool visibleOnly);
+bool underWine();
 
 } // namespace harness

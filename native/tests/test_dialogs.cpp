@@ -47,26 +47,6 @@ std::vector<HWND> children(HWND dialog, const wchar_t* className, const wchar_t*
     return search.found;
 }
 
-struct TopSearch
-{
-    const wchar_t* title;
-    HWND found;
-};
-
-BOOL CALLBACK findTop(HWND window, LPARAM parameter)
-{
-    TopSearch* search = reinterpret_cast<TopSearch*>(parameter);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    wchar_t title[256] = {};
-    GetWindowTextW(window, title, 256);
-    if (owner == GetCurrentProcessId() && IsWindowVisible(window) && wcscmp(title, search->title) == 0) {
-        search->found = window;
-        return FALSE;
-    }
-    return TRUE;
-}
-
 // Runs `act` on a helper thread once a visible window of this process with
 // `title` shows up (within 20 s); the dialog call runs on the test thread.
 class DialogDriver
@@ -92,9 +72,7 @@ private:
         DialogDriver* self = static_cast<DialogDriver*>(parameter);
         HWND dialog = NULL;
         for (int i = 0; i < 400 && !dialog; ++i) {
-            TopSearch search = {self->m_title.c_str(), NULL};
-            EnumWindows(findTop, reinterpret_cast<LPARAM>(&search));
-            dialog = search.found;
+            dialog = findTopWindow(GetCurrentProcessId(), self->m_title.c_str(), true);
             if (!dialog)
                 Sleep(50);
         }
@@ -216,15 +194,6 @@ std::wstring tempFolder()
     if (folder.size() > 3 && folder.back() == L'\\')
         folder.pop_back();
     return folder;
-}
-
-std::vector<std::wstring> texts(jobject array)
-{
-    std::vector<std::wstring> result;
-    if (fakejvm::Object* object = fakejvm::Vm::object(array))
-        for (fakejvm::Object* item : object->items)
-            result.push_back(text(reinterpret_cast<jobject>(item)));
-    return result;
 }
 
 jlong javaHandle(HWND window)

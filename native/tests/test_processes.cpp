@@ -19,37 +19,11 @@ typedef jstring(JNICALL* TitleFn)(JNIEnv*, jclass, jint);
 typedef jint(JNICALL* LaunchFn)(JNIEnv*, jclass, jstring, jstring);
 typedef jlong(JNICALL* HwndFn)(JNIEnv*, jclass, jobject, jobject);
 
-struct WindowSearch
-{
-    DWORD processId;
-    const wchar_t* title; // or null: any visible window of the process
-    HWND found;
-};
-
-BOOL CALLBACK matchWindow(HWND window, LPARAM parameter)
-{
-    WindowSearch* search = reinterpret_cast<WindowSearch*>(parameter);
-    DWORD owner = 0;
-    GetWindowThreadProcessId(window, &owner);
-    wchar_t title[256] = {};
-    GetWindowTextW(window, title, 256);
-    if ((search->processId && owner == search->processId && (search->title || IsWindowVisible(window)))
-        || (!search->processId && search->title && wcscmp(title, search->title) == 0)) {
-        if (!search->title || wcscmp(title, search->title) == 0) {
-            search->found = window;
-            return FALSE;
-        }
-    }
-    return TRUE;
-}
-
 HWND waitForWindow(DWORD processId, const wchar_t* title)
 {
     for (int i = 0; i < 200; ++i) {
-        WindowSearch search = {processId, title, NULL};
-        EnumWindows(matchWindow, reinterpret_cast<LPARAM>(&search));
-        if (search.found)
-            return search.found;
+        if (HWND found = findTopWindow(processId, title, false))
+            return found;
         Sleep(50);
     }
     return NULL;
@@ -98,16 +72,6 @@ jint terminate(std::vector<jint> ids, bool force, jint timeout)
 std::wstring titleOf(jint pid)
 {
     return text(bind<TitleFn>("Misc", "getWindowTitle0", 12)(env(), nullptr, pid));
-}
-
-std::vector<std::wstring> texts(jobject array)
-{
-    std::vector<std::wstring> result;
-    fakejvm::Object* object = fakejvm::Vm::object(array);
-    if (object)
-        for (fakejvm::Object* item : object->items)
-            result.push_back(text(reinterpret_cast<jobject>(item)));
-    return result;
 }
 
 bool sameText(const std::wstring& a, const std::wstring& b)

@@ -108,11 +108,6 @@ LinkHeader readHeader(const std::wstring& file)
     return header;
 }
 
-bool underWine()
-{
-    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), "wine_get_version") != NULL;
-}
-
 // The run-as mark, as the shell reads it back and as the file holds it.
 // Wine's link object accepts SetFlags but writes and reports only the flags
 // it derives itself, so there the mark cannot be seen.
