@@ -30,8 +30,8 @@ typedef NTSTATUS(NTAPI* LsaAddAccountRightsFn)(LSA_HANDLE, PSID, PLSA_UNICODE_ST
 typedef NTSTATUS(NTAPI* LsaRemoveAccountRightsFn)(LSA_HANDLE, PSID, BOOLEAN, PLSA_UNICODE_STRING, ULONG);
 typedef NTSTATUS(NTAPI* LsaCloseFn)(LSA_HANDLE);
 
+// NetUserDel and NetLocalGroupDel share this shape.
 typedef NET_API_STATUS(NET_API_FUNCTION* NetUserDelFn)(LPCWSTR, LPCWSTR);
-typedef NET_API_STATUS(NET_API_FUNCTION* NetLocalGroupDelFn)(LPCWSTR, LPCWSTR);
 typedef NET_API_STATUS(NET_API_FUNCTION* NetLocalGroupAddFn)(LPCWSTR, DWORD, LPBYTE, LPDWORD);
 typedef NET_API_STATUS(NET_API_FUNCTION* NetLocalGroupGetInfoFn)(LPCWSTR, LPCWSTR, DWORD, LPBYTE*);
 typedef NET_API_STATUS(NET_API_FUNCTION* NetApiBufferFreeFn)(LPVOID);
@@ -158,6 +158,21 @@ F netapiFunction(const char* name)
     return module ? reinterpret_cast<F>(GetProcAddress(module, name)) : NULL;
 }
 
+// NetUserDel or NetLocalGroupDel: the Net API status, or -1 when the
+// function is unavailable.
+jint netDelete(JNIEnv* env, const char* function, jstring server, jstring name)
+{
+    NetUserDelFn remove = netapiFunction<NetUserDelFn>(function);
+    if (!remove)
+        return -1;
+    wchar_t* host = ostra::newWide(env, server);
+    wchar_t* object = ostra::newWide(env, name);
+    const NET_API_STATUS status = remove(host, object);
+    ostra::freeWide(object);
+    ostra::freeWide(host);
+    return static_cast<jint>(status);
+}
+
 void appendText(wchar_t* text, size_t capacity, const wchar_t* format, const wchar_t* a, const wchar_t* b)
 {
     const size_t used = wcslen(text);
@@ -275,7 +290,7 @@ JNIEXPORT jstring JNICALL OSTRA_JNI(Win32UserInfo, addUser0)(JNIEnv* env, jclass
     NetUserGetInfoFn userGetInfo = netapiFunction<NetUserGetInfoFn>("NetUserGetInfo");
     NetLocalGroupAddMembersFn addMembers = netapiFunction<NetLocalGroupAddMembersFn>("NetLocalGroupAddMembers");
     if (!sidToString || !groupAdd || !groupGetInfo || !bufferFree || !userAdd || !userGetInfo || !addMembers
-        || !netapiFunction<NetUserDelFn>("NetUserDel") || !netapiFunction<NetLocalGroupDelFn>("NetLocalGroupDel"))
+        || !netapiFunction<NetUserDelFn>("NetUserDel") || !netapiFunction<NetUserDelFn>("NetLocalGroupDel"))
         return NULL;
 
     wchar_t* name = ostra::newWide(env, userName);
@@ -374,29 +389,13 @@ JNIEXPORT jstring JNICALL OSTRA_JNI(Win32UserInfo, addUser0)(JNIEnv* env, jclass
 
 JNIEXPORT jint JNICALL OSTRA_JNI(Win32UserInfo, deleteUser0)(JNIEnv* env, jclass, jstring server, jstring userName)
 {
-    NetUserDelFn userDel = netapiFunction<NetUserDelFn>("NetUserDel");
-    if (!userDel)
-        return -1;
-    wchar_t* host = ostra::newWide(env, server);
-    wchar_t* name = ostra::newWide(env, userName);
-    const NET_API_STATUS status = userDel(host, name);
-    ostra::freeWide(name);
-    ostra::freeWide(host);
-    return static_cast<jint>(status);
+    return netDelete(env, "NetUserDel", server, userName);
 }
 
 JNIEXPORT jint JNICALL OSTRA_JNI(Win32UserInfo, deleteLocalGroup0)(JNIEnv* env, jclass, jstring server,
                                                                   jstring groupName)
 {
-    NetLocalGroupDelFn groupDel = netapiFunction<NetLocalGroupDelFn>("NetLocalGroupDel");
-    if (!groupDel)
-        return -1;
-    wchar_t* host = ostra::newWide(env, server);
-    wchar_t* name = ostra::newWide(env, groupName);
-    const NET_API_STATUS status = groupDel(host, name);
-    ostra::freeWide(name);
-    ostra::freeWide(host);
-    return static_cast<jint>(status);
+    return netDelete(env, "NetLocalGroupDel", server, groupName);
 }
 
 JNIEXPORT jstring JNICALL OSTRA_JNI(Win32UserInfo, getAccountName0)(JNIEnv* env, jclass, jstring sidText,

@@ -14,7 +14,7 @@ typedef BOOL(WINAPI* GetFileVersionInfoFn)(LPCWSTR, DWORD, DWORD, LPVOID);
 typedef BOOL(WINAPI* VerQueryValueFn)(LPCVOID, LPCWSTR, LPVOID*, PUINT);
 typedef HRESULT(WINAPI* SHGetFolderPathFn)(HWND, int, HANDLE, DWORD, LPWSTR);
 typedef HRESULT(WINAPI* SHGetKnownFolderPathFn)(REFGUID, DWORD, HANDLE, PWSTR*);
-typedef UINT(WINAPI* GetSystemWindowsDirectoryFn)(LPWSTR, UINT);
+typedef UINT(WINAPI* DirectoryFn)(LPWSTR, UINT);
 
 const DWORD kLongPathUnits = 32767;
 const DWORD kFolderUnits = 32768;
@@ -134,6 +134,21 @@ jstring resultOf(JNIEnv* env, bool ok, const wchar_t* buffer)
     return ok ? ostra::newJavaString(env, buffer) : NULL;
 }
 
+// The directory `primary` gives (or `fallback`, when it is missing or
+// fails), or null.
+jstring directoryOf(JNIEnv* env, DirectoryFn primary, DirectoryFn fallback)
+{
+    wchar_t* buffer = static_cast<wchar_t*>(calloc(kLongPathUnits, sizeof(wchar_t)));
+    if (!buffer)
+        return NULL;
+    UINT length = primary ? primary(buffer, kLongPathUnits) : 0;
+    if (length == 0 && fallback)
+        length = fallback(buffer, kLongPathUnits);
+    jstring path = resultOf(env, length != 0 && length < kLongPathUnits, buffer);
+    free(buffer);
+    return path;
+}
+
 } // namespace
 
 extern "C" {
@@ -186,30 +201,14 @@ JNIEXPORT jstring JNICALL OSTRA_JNI(FolderInfo, getPathFromRegistry0)(JNIEnv* en
 
 JNIEXPORT jstring JNICALL OSTRA_JNI(FolderInfo, getWindowsDirectory0)(JNIEnv* env, jclass)
 {
-    wchar_t* buffer = static_cast<wchar_t*>(calloc(kLongPathUnits, sizeof(wchar_t)));
-    if (!buffer)
-        return NULL;
-    UINT length = 0;
-    GetSystemWindowsDirectoryFn systemWindows = reinterpret_cast<GetSystemWindowsDirectoryFn>(
-        ostra::loadedFunction(L"Kernel32.DLL", "GetSystemWindowsDirectoryW"));
-    if (systemWindows)
-        length = systemWindows(buffer, kLongPathUnits);
-    if (length == 0)
-        length = GetWindowsDirectoryW(buffer, kLongPathUnits);
-    jstring path = resultOf(env, length != 0 && length < kLongPathUnits, buffer);
-    free(buffer);
-    return path;
+    DirectoryFn systemWindows =
+        reinterpret_cast<DirectoryFn>(ostra::loadedFunction(L"Kernel32.DLL", "GetSystemWindowsDirectoryW"));
+    return directoryOf(env, systemWindows, GetWindowsDirectoryW);
 }
 
 JNIEXPORT jstring JNICALL OSTRA_JNI(FolderInfo, getSystemDirectory0)(JNIEnv* env, jclass)
 {
-    wchar_t* buffer = static_cast<wchar_t*>(calloc(kLongPathUnits, sizeof(wchar_t)));
-    if (!buffer)
-        return NULL;
-    const UINT length = GetSystemDirectoryW(buffer, kLongPathUnits);
-    jstring path = resultOf(env, length != 0 && length < kLongPathUnits, buffer);
-    free(buffer);
-    return path;
+    return directoryOf(env, GetSystemDirectoryW, NULL);
 }
 
 JNIEXPORT jint JNICALL OSTRA_JNI(FolderInfo, getDriveType0)(JNIEnv* env, jclass, jstring root)
