@@ -1,6 +1,8 @@
 // Helpers shared by the client suites that drive real pages in real views.
 #pragma once
 
+#include "httplistener.h"
+#include "httprequesthandler.h"
 #include "logotorvane.h"
 #include "mainwindow.h"
 
@@ -8,11 +10,43 @@
 #include <QElapsedTimer>
 #include <QMenu>
 #include <QPointer>
+#include <QSettings>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QUrl>
 #include <QWebEnginePage>
 
+#include <memory>
+
 namespace clienttest {
+
+// Pages for a view: an HTTP listener on a free loopback port, on this thread.
+class PageServer
+{
+public:
+    bool listen(quillon::HttpRequestHandler* handler)
+    {
+        m_settings.reset(new QSettings(m_dir.filePath("pages.ini"), QSettings::IniFormat));
+        m_settings->setValue("listener/host", "127.0.0.1");
+        m_settings->beginGroup("listener");
+        m_listener.reset(new quillon::HttpListener(m_settings.get(), handler));
+        return m_listener->isListening();
+    }
+    void close()
+    {
+        m_listener.reset();
+        m_settings.reset();
+    }
+    QUrl url(const QString& path) const
+    {
+        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_listener->serverPort()).arg(path));
+    }
+
+private:
+    QTemporaryDir m_dir;
+    std::unique_ptr<QSettings> m_settings;
+    std::unique_ptr<quillon::HttpListener> m_listener;
+};
 
 // The result of a script in the page, waiting at most 10 s for it.
 inline QVariant evaluate(QWebEnginePage* page, const QString& script)

@@ -6,7 +6,6 @@
 #include "mainwindow.h"
 #include "webview.h"
 
-#include "httplistener.h"
 #include "httprequest.h"
 #include "httprequesthandler.h"
 #include "httpresponse.h"
@@ -19,9 +18,7 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
-#include <QSettings>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QWebEnginePage>
 #include <QtDebug>
@@ -94,31 +91,24 @@ private slots:
 private:
     QUrl pageUrl(const QString& path) const
     {
-        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_listener->serverPort()).arg(path));
+        return m_pages.url(path);
     }
     bool loadAndWait(const QUrl& url);
 
-    QTemporaryDir m_dir;
-    QSettings* m_settings = nullptr;
     PageHandler m_handler;
-    quillon::HttpListener* m_listener = nullptr;
+    clienttest::PageServer m_pages;
     QPointer<MainWindow> m_window;
 };
 
 void TestMainWindow::initTestCase()
 {
     g_previous = qInstallMessageHandler(recordMessage);
-    m_settings = new QSettings(m_dir.filePath("t.ini"), QSettings::IniFormat);
-    m_settings->setValue("listener/host", "127.0.0.1");
-    m_settings->beginGroup("listener");
-    m_listener = new quillon::HttpListener(m_settings, &m_handler);
-    QVERIFY(m_listener->isListening());
+    QVERIFY(m_pages.listen(&m_handler));
 }
 
 void TestMainWindow::cleanupTestCase()
 {
-    delete m_listener;
-    delete m_settings;
+    m_pages.close();
     qInstallMessageHandler(g_previous);
 }
 

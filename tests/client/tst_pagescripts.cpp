@@ -6,7 +6,6 @@
 #include "popupwindow.h"
 #include "webview.h"
 
-#include "httplistener.h"
 #include "httprequest.h"
 #include "httprequesthandler.h"
 #include "httpresponse.h"
@@ -18,9 +17,7 @@
 #include <QFile>
 #include <QPointer>
 #include <QProgressBar>
-#include <QSettings>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QWebEnginePage>
 
@@ -97,7 +94,7 @@ private slots:
 private:
     QUrl pageUrl(const QString& path) const
     {
-        return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(m_listener->serverPort()).arg(path));
+        return m_pages.url(path);
     }
     bool loadAndWait(const QString& path)
     {
@@ -107,26 +104,19 @@ private:
     }
     QWebEnginePage* page() const { return m_window->view()->page(); }
 
-    QTemporaryDir m_dir;
-    QSettings* m_settings = nullptr;
     PageHandler m_handler;
-    quillon::HttpListener* m_listener = nullptr;
+    clienttest::PageServer m_pages;
     QPointer<MainWindow> m_window;
 };
 
 void TestPageScripts::initTestCase()
 {
-    m_settings = new QSettings(m_dir.filePath("t.ini"), QSettings::IniFormat);
-    m_settings->setValue("listener/host", "127.0.0.1");
-    m_settings->beginGroup("listener");
-    m_listener = new quillon::HttpListener(m_settings, &m_handler);
-    QVERIFY(m_listener->isListening());
+    QVERIFY(m_pages.listen(&m_handler));
 }
 
 void TestPageScripts::cleanupTestCase()
 {
-    delete m_listener;
-    delete m_settings;
+    m_pages.close();
 }
 
 void TestPageScripts::init()
