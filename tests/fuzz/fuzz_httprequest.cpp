@@ -2,22 +2,16 @@
 #include "httprequest.h"
 
 #include <QBuffer>
+#include "quietlog.h"
+
 #include <QCoreApplication>
 #include <QTemporaryFile>
 
 #include <cstdint>
 
-namespace {
-void silence(QtMsgType, const QMessageLogContext&, const QString&) {}
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static bool initialised = [] {
-        qInstallMessageHandler(silence);
-        return true;
-    }();
-    Q_UNUSED(initialised);
+    silenceQtLogOnce();
     if (size < 2)
         return 0;
 

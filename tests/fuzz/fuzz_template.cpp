@@ -2,22 +2,16 @@
 // Input: a count byte, then NUL-separated fields: the template, then names.
 #include "template.h"
 
+#include "quietlog.h"
+
 #include <QCoreApplication>
 #include <QList>
 
 #include <cstdint>
 
-namespace {
-void silence(QtMsgType, const QMessageLogContext&, const QString&) {}
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
 {
-    static bool initialised = [] {
-        qInstallMessageHandler(silence);
-        return true;
-    }();
-    Q_UNUSED(initialised);
+    silenceQtLogOnce();
     if (size < 1)
         return 0;
     const int repetitions = int(data[0] % 8) - 2; // -2 .. 5, negatives included
