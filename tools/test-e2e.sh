@@ -3,23 +3,10 @@
 # application, commands over the client's own TLS listener, a click on the
 # page's close element, and a second start.
 set -uo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
-log=$(mktemp)
-(cd "$root" && exec env -u DISPLAY setsid ./run.sh) >"$log" 2>&1 &
-pid=$!
-stop() { kill -- -"$pid" 2>/dev/null; kill "$pid" 2>/dev/null; wait "$pid" 2>/dev/null; }
-trap stop EXIT
+source "$(dirname "$0")/headless-client.sh"
+start_headless_client || exit 1
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-
-display=""
-for _ in $(seq 600); do
-  display=$(sed -n 's/^no display: started Xvfb on DISPLAY=\(:[0-9]*\).*/\1/p' "$log")
-  [ -n "$display" ] && xwininfo -display "$display" -root -tree 2>/dev/null | grep -q 'Torvane Fone' && break
-  kill -0 "$pid" 2>/dev/null || { cat "$log"; exit 1; }
-  sleep 0.5
-done
-export DISPLAY=$display
 sleep 2
 
 # Visible (viewable) state of a top-level window by a part of its title.
@@ -68,7 +55,7 @@ wait_for 'window' || fail "a second start did not show the running client's wind
 # A burst of 10000 commands over 50 connections: every answer right, every
 # command received by the page, the client still responsive, and its memory
 # back within 20% of its level before the burst.
-client=$(pgrep -o -f "^build/bin/torvaneapp")
+client=$(pgrep -o -s "$pid" -f "^build/bin/torvaneapp")
 rss() { awk '/VmRSS/ {print $2}' "/proc/$client/status"; }
 before=$(rss)
 result=$(python3 "$root/tools/command-burst.py" localhost 8085 10000 50)

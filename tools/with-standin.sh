@@ -12,19 +12,52 @@ pids=()
 cleanup() { for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done; }
 trap cleanup EXIT
 
-if [ $fresh_display = 1 ] || [ -z "${DISPLAY:-}" ]; then
-  display=99
-  while [ -e "/tmp/.X11-unix/X$display" ] || [ -e "/tmp/.X$display-lock" ]; do display=$((display + 1)); done
-  Xvfb ":$display" -screen 0 1920x1040x24 -nolisten tcp >/dev/null 2>&1 &
+# Xvfb picks a free display itself and names it on a pipe only once it
+# accepts connections, so a display still shutting down from an earlier run
+# or a slow start cannot hand the client a server that is not there.
+start_xvfb() {
+  local ready
+  ready=$(mktemp -u)
+  mkfifo "$ready"
+  Xvfb -displayfd 3 -screen 0 1920x1040x24 -nolisten tcp 3>"$ready" >/dev/null 2>&1 &
   pids+=($!)
-  export DISPLAY=":$display"
-  for _ in $(seq 50); do [ -e "/tmp/.X11-unix/X$display" ] && break; sleep 0.1; done
+  local number=""
+  read -r -t 30 number <"$ready" || true
+  rm -f "$ready"
+  [ -n "$number" ] || { echo "Xvfb did not start" >&2; return 1; }
+  export DISPLAY=":$number"
+}
+
+if [ $fresh_display = 1 ] || [ -z "${DISPLAY:-}" ]; then
+  start_xvfb
   echo "no display: started Xvfb on DISPLAY=$DISPLAY (screenshots: import -display $DISPLAY -window root shot.png)"
 fi
 
-build/bin/torvane-standin --cert build/ssl/localhost.pem --key build/ssl/localhost-key.pem --port 8443 &
-pids+=($!)
-for _ in $(seq 50); do (exec 3<>/dev/tcp/127.0.0.1/8443) 2>/dev/null && break; sleep 0.1; done
+# A stand-in of an earlier run may still hold the port for a moment while it
+# ends: wait for the port to be free; should ours still fail to listen, it
+# exits at once and is started again.
+start_standin() {
+  local attempt pid
+  for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/8443) 2>/dev/null || break; sleep 0.1; done
+  for attempt in $(seq 10); do
+    build/bin/torvane-standin --cert build/ssl/localhost.pem --key build/ssl/localhost-key.pem --port 8443 &
+    pid=$!
+    for _ in $(seq 100); do
+      kill -0 "$pid" 2>/dev/null || break
+      if (exec 3<>/dev/tcp/127.0.0.1/8443) 2>/dev/null && kill -0 "$pid" 2>/dev/null; then
+        pids+=("$pid")
+        return 0
+      fi
+      sleep 0.1
+    done
+    kill "$pid" 2>/dev/null || true
+    wait "$pid" 2>/dev/null || true
+    sleep 0.5
+  done
+  echo "the stand-in could not listen on port 8443" >&2
+  return 1
+}
+start_standin
 
 # The browser engine's sandbox cannot run as root.
 if [ "$(id -u)" = 0 ]; then export QTWEBENGINE_DISABLE_SANDBOX=1; fi
