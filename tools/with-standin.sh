@@ -37,9 +37,9 @@ fi
 # ends: wait for the port to be free; should ours still fail to listen, it
 # exits at once and is started again.
 start_standin() {
-  local attempt pid
+  local pid
   for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/8443) 2>/dev/null || break; sleep 0.1; done
-  for attempt in $(seq 10); do
+  for _ in $(seq 10); do
     build/bin/torvane-standin --cert build/ssl/localhost.pem --key build/ssl/localhost-key.pem --port 8443 &
     pid=$!
     for _ in $(seq 100); do
