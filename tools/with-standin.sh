@@ -34,30 +34,15 @@ if [ $fresh_display = 1 ] || [ -z "${DISPLAY:-}" ]; then
 fi
 
 # A stand-in of an earlier run may still hold the port for a moment while it
-# ends: wait for the port to be free; should ours still fail to listen, it
-# exits at once and is started again.
-start_standin() {
-  local pid
-  for _ in $(seq 100); do (exec 3<>/dev/tcp/127.0.0.1/8443) 2>/dev/null || break; sleep 0.1; done
-  for _ in $(seq 10); do
-    build/bin/torvane-standin --cert build/ssl/localhost.pem --key build/ssl/localhost-key.pem --port 8443 &
-    pid=$!
-    for _ in $(seq 100); do
-      kill -0 "$pid" 2>/dev/null || break
-      if (exec 3<>/dev/tcp/127.0.0.1/8443) 2>/dev/null && kill -0 "$pid" 2>/dev/null; then
-        pids+=("$pid")
-        return 0
-      fi
-      sleep 0.1
-    done
-    kill "$pid" 2>/dev/null || true
-    wait "$pid" 2>/dev/null || true
-    sleep 0.5
-  done
-  echo "the stand-in could not listen on port 8443" >&2
-  return 1
-}
-start_standin
+# ends; ours would then fail to listen and exit, so wait for the port first.
+port_answers() { (exec 3<>/dev/tcp/127.0.0.1/8443) 2>/dev/null; }
+for _ in $(seq 100); do port_answers || break; sleep 0.1; done
+port_answers && { echo "port 8443 is in use: the stand-in cannot listen" >&2; exit 1; }
+build/bin/torvane-standin --cert build/ssl/localhost.pem --key build/ssl/localhost-key.pem --port 8443 &
+standin=$!
+pids+=($standin)
+for _ in $(seq 100); do port_answers && break; sleep 0.1; done
+kill -0 $standin 2>/dev/null || { echo "the stand-in could not listen on port 8443" >&2; exit 1; }
 
 # The browser engine's sandbox cannot run as root.
 if [ "$(id -u)" = 0 ]; then export QTWEBENGINE_DISABLE_SANDBOX=1; fi
