@@ -14,7 +14,11 @@
 #include <QSslSocket>
 #include <QtDebug>
 
+#include <new>
+
 namespace quillon {
+
+QAtomicInt HttpConnectionHandler::s_injectedReadFailures;
 
 namespace {
 const QByteArray kEntityTooLarge = "HTTP/1.1 413 entity too large\r\nConnection: close\r\n\r\n413 Entity too large\r\n";
@@ -32,21 +36,14 @@ HttpConnectionHandler::HttpConnectionHandler(QSettings* settings, HttpRequestHan
     m_maxRequestSize = settingValue(m_settings, QStringLiteral("maxRequestSize"), "16000").toInt();
     m_maxMultiPartSize = settingValue(m_settings, QStringLiteral("maxMultiPartSize"), "1000000").toInt();
 
-    if (m_sslConfiguration) {
-        auto* sslSocket = new QSslSocket;
-        sslSocket->setSslConfiguration(*m_sslConfiguration);
-        m_socket = sslSocket;
+    createSocket();
+    if (m_sslConfiguration)
         qDebug("HttpConnectionHandler (%p): SSL is enabled", static_cast<void*>(this));
-    } else {
-        m_socket = new QTcpSocket;
-    }
 
     moveToThread(this);
     m_socket->moveToThread(this);
     m_readTimer.moveToThread(this);
 
-    connect(m_socket, &QTcpSocket::readyRead, this, &HttpConnectionHandler::read);
-    connect(m_socket, &QTcpSocket::disconnected, this, &HttpConnectionHandler::disconnected);
     connect(&m_readTimer, &QTimer::timeout, this, &HttpConnectionHandler::readTimeout);
     m_readTimer.setSingleShot(true);
 
@@ -67,13 +64,42 @@ HttpConnectionHandler::~HttpConnectionHandler()
     qDebug("HttpConnectionHandler (%p): destroyed", static_cast<void*>(this));
 }
 
+void HttpConnectionHandler::createSocket()
+{
+    if (m_sslConfiguration) {
+        auto* sslSocket = new QSslSocket;
+        sslSocket->setSslConfiguration(*m_sslConfiguration);
+        m_socket = sslSocket;
+    } else {
+        m_socket = new QTcpSocket;
+    }
+    connect(m_socket, &QTcpSocket::readyRead, this, &HttpConnectionHandler::read);
+    connect(m_socket, &QTcpSocket::disconnected, this, &HttpConnectionHandler::disconnected);
+}
+
+void HttpConnectionHandler::injectReadFailures(int count)
+{
+    s_injectedReadFailures.storeRelaxed(count);
+}
+
 void HttpConnectionHandler::run()
 {
     qDebug("HttpConnectionHandler (%p): thread started", static_cast<void*>(this));
-    try {
-        exec();
-    } catch (...) {
-        qCritical("HttpConnectionHandler (%p): an uncatched exception occured in the thread", static_cast<void*>(this));
+    // An exception that escapes the event loop costs the connection it came
+    // from, not the handler: the pool keeps handing this thread out. The
+    // socket went through the unwinding and is replaced by a fresh one.
+    for (;;) {
+        try {
+            exec();
+            break;
+        } catch (...) {
+            qCritical("HttpConnectionHandler (%p): an uncatched exception occured in the thread",
+                      static_cast<void*>(this));
+            abandonConnection();
+            m_socket->disconnect(this);
+            m_socket->deleteLater();
+            createSocket();
+        }
     }
     m_socket->close();
     delete m_socket;
@@ -169,8 +195,37 @@ void HttpConnectionHandler::disconnected()
     m_busy.storeRelease(0);
 }
 
+// A failure while reading (running out of memory, say) must not unwind
+// through Qt's socket code, which would leave the socket unable to signal
+// again: it ends this connection here and frees the handler.
 void HttpConnectionHandler::read()
 {
+    try {
+        readRequests();
+    } catch (...) {
+        qCritical("HttpConnectionHandler (%p): an exception occured while reading, connection dropped",
+                  static_cast<void*>(this));
+        abandonConnection();
+    }
+}
+
+void HttpConnectionHandler::abandonConnection()
+{
+    m_socket->abort();
+    m_readTimer.stop();
+    delete m_currentRequest;
+    m_currentRequest = nullptr;
+    m_busy.storeRelease(0);
+}
+
+void HttpConnectionHandler::readRequests()
+{
+    for (int pending = s_injectedReadFailures.loadRelaxed(); pending > 0;
+         pending = s_injectedReadFailures.loadRelaxed()) {
+        if (s_injectedReadFailures.testAndSetRelaxed(pending, pending - 1))
+            throw std::bad_alloc();
+    }
+
     while (m_socket->bytesAvailable() && m_socket->state() == QAbstractSocket::ConnectedState) {
         if (!m_currentRequest)
             m_currentRequest = new HttpRequest(m_maxRequestSize, m_maxMultiPartSize);

@@ -32,6 +32,10 @@ public:
     bool isBusy() const { return m_busy.loadAcquire() != 0; }
     void setBusy() { m_busy.storeRelease(1); }
 
+    // For tests: the next count reads, on any handler, fail as if memory ran
+    // out while a request was read.
+    static void injectReadFailures(int count);
+
 public slots:
     void handleConnection(quillon::tSocketDescriptor socketDescriptor);
 
@@ -42,6 +46,9 @@ private slots:
 
 private:
     void run() override;
+    void createSocket();
+    void readRequests();
+    void abandonConnection();
     void startReadTimer();
     bool drainOutput();
     void closeConnection();
@@ -57,6 +64,8 @@ private:
     int m_readTimeout = 10000;
     int m_maxRequestSize = 16000;
     int m_maxMultiPartSize = 1000000;
+
+    static QAtomicInt s_injectedReadFailures;
 };
 
 } // namespace quillon

@@ -7,6 +7,8 @@
 #include <QTemporaryFile>
 #include <QtDebug>
 
+#include <algorithm>
+
 namespace quillon {
 
 namespace {
@@ -117,9 +119,11 @@ void HttpRequest::readHeader(QIODevice* socket)
         m_currentHeader = line.left(colon).toLower();
         m_headers.insert(m_currentHeader, line.mid(colon + 1).trimmed());
     } else if (!line.isEmpty()) {
-        // A continuation of the previous header (folding).
-        if (m_headers.contains(m_currentHeader))
-            m_headers.insert(m_currentHeader, m_headers.value(m_currentHeader) + ' ' + line);
+        // A continuation (folded line) extends the header's latest entry in
+        // place, so a request of many short folded lines holds each byte once.
+        const auto latest = m_headers.find(m_currentHeader);
+        if (latest != m_headers.end())
+            latest.value().append(' ').append(line);
     } else {
         finishHeader();
     }
@@ -136,13 +140,14 @@ void HttpRequest::finishHeader()
                 m_boundary = m_boundary.mid(1, m_boundary.size() - 2);
         }
     }
-    const QByteArray contentLength = m_headers.value("content-length");
-    if (!contentLength.isEmpty())
-        m_expectedBodySize = contentLength.toInt();
+    // A body whose length is unclear would be read as the next request on
+    // this connection, so such a request is refused.
+    if (!readContentLength()) {
+        m_status = Aborted;
+        return;
+    }
 
-    // A negative length completes the request without a body, like one that
-    // is not a number.
-    if (m_expectedBodySize <= 0) {
+    if (m_expectedBodySize == 0) {
         m_status = Complete;
     } else if (m_boundary.isEmpty() && m_currentSize + m_expectedBodySize > m_maxSize) {
         qWarning("HttpRequest: expected body is too large");
@@ -153,6 +158,30 @@ void HttpRequest::finishHeader()
     } else {
         m_status = AwaitingBody;
     }
+}
+
+// RFC 7230 3.3.2 and 3.3.3: Content-Length is 1*DIGIT, repeated only with the
+// same value; a transfer coding (chunked bodies) is not supported here.
+bool HttpRequest::readContentLength()
+{
+    if (m_headers.contains("transfer-encoding")) {
+        qWarning("HttpRequest: transfer coding of the body is not supported");
+        return false;
+    }
+    const QList<QByteArray> lengths = m_headers.values("content-length");
+    if (lengths.isEmpty())
+        return true;
+    const QByteArray& length = lengths.first();
+    const bool digitsOnly = !length.isEmpty()
+        && std::all_of(length.cbegin(), length.cend(), [](char c) { return c >= '0' && c <= '9'; });
+    bool ok = false;
+    const qint64 value = digitsOnly ? length.toLongLong(&ok) : -1;
+    if (!ok || std::any_of(lengths.cbegin(), lengths.cend(), [&](const QByteArray& other) { return other != length; })) {
+        qWarning("HttpRequest: invalid Content-Length");
+        return false;
+    }
+    m_expectedBodySize = value;
+    return true;
 }
 
 void HttpRequest::readBody(QIODevice* socket)

@@ -50,6 +50,7 @@ private:
     void readHeader(QIODevice* socket);
     void readBody(QIODevice* socket);
     void finishHeader();
+    bool readContentLength();
     void decodeParameters();
     void extractCookies();
     void parseMultipartFile();

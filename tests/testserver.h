@@ -74,6 +74,9 @@ private:
     quillon::HttpListener* m_listener = nullptr;
 };
 
+// Bytes the process has allocated on its heap now.
+qint64 heapInUse();
+
 // Parses a whole request from memory, the way the connection handler feeds it.
 std::unique_ptr<quillon::HttpRequest> parseRequest(const QByteArray& bytes, int maxSize = 16000, int maxMultiPartSize = 1000000);
 

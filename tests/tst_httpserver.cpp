@@ -11,7 +11,10 @@
 #include <QTemporaryDir>
 #include <QStandardPaths>
 #include <QTcpSocket>
+#include <QSemaphore>
 #include <QTest>
+
+#include <atomic>
 
 using namespace quillon;
 
@@ -65,6 +68,9 @@ private slots:
     void baseHandlerAnswers501();
     void refusalsGetThe413Text_data();
     void refusalsGetThe413Text();
+    void heldRequestsStayWithinTheirLimit_data();
+    void heldRequestsStayWithinTheirLimit();
+    void failureWhileReadingFreesTheHandler();
     void secondConnectionGets503WithOneThread();
     void silentConnectionIsClosedAfterReadTimeout();
     void requestInOneByteSegmentsIsServed();
@@ -259,6 +265,28 @@ void TestHttpServer::refusalsGetThe413Text_data()
         << QByteArray("POST / HTTP/1.1\r\nContent-Type: multipart/form-data; boundary=xx\r\nContent-Length: 1000\r\n\r\n"
                       + QByteArray(1000, 'z'))
         << "received too many multipart bytes";
+
+    // A body whose length is unclear must never be read as a request of its own.
+    const QByteArray smuggled = "GET /smuggled HTTP/1.1\r\n\r\n";
+    const auto withLength = [&](const QByteArray& headers) {
+        return QByteArray("POST / HTTP/1.1\r\n" + headers + "\r\n" + smuggled);
+    };
+    QTest::newRow("Content-Length not a number") << QVariantMap() << withLength("Content-Length: abc\r\n")
+                                                 << "invalid Content-Length";
+    QTest::newRow("Content-Length negative") << QVariantMap() << withLength("Content-Length: -27\r\n")
+                                             << "invalid Content-Length";
+    QTest::newRow("Content-Length with sign") << QVariantMap() << withLength("Content-Length: +27\r\n")
+                                              << "invalid Content-Length";
+    QTest::newRow("Content-Length beyond range")
+        << QVariantMap() << withLength("Content-Length: 99999999999999999999999\r\n") << "invalid Content-Length";
+    QTest::newRow("Content-Length empty") << QVariantMap() << withLength("Content-Length:\r\n")
+                                          << "invalid Content-Length";
+    QTest::newRow("Content-Length list") << QVariantMap() << withLength("Content-Length: 27, 27\r\n")
+                                         << "invalid Content-Length";
+    QTest::newRow("Content-Length twice, different")
+        << QVariantMap() << withLength("Content-Length: 0\r\nContent-Length: 27\r\n") << "invalid Content-Length";
+    QTest::newRow("chunked body") << QVariantMap() << withLength("Transfer-Encoding: chunked\r\n")
+                                  << "transfer coding of the body is not supported";
 }
 
 void TestHttpServer::refusalsGetThe413Text()
@@ -267,13 +295,90 @@ void TestHttpServer::refusalsGetThe413Text()
     QFETCH(QByteArray, request);
     QFETCH(QString, warning);
     LogCapture log;
-    ScriptedHandler handler([](HttpRequest&, HttpResponse&) { QFAIL("the handler must not be called"); });
+    QAtomicInt served;
+    ScriptedHandler handler([&served](HttpRequest&, HttpResponse&) { served.ref(); });
     ServerThread server(&handler, keys);
     QVERIFY(server.startAndWait());
     bool closed = false;
     QCOMPARE(rawclient::exchange(server.port(), request, 5000, &closed), k413);
     QVERIFY(closed);
     QVERIFY(log.count(warning) >= 1);
+    QCOMPARE(served.loadAcquire(), 0);
+}
+
+void TestHttpServer::heldRequestsStayWithinTheirLimit_data()
+{
+    QTest::addColumn<QByteArray>("header");
+    const auto repeated = [](const QByteArray& first, const QByteArray& line) {
+        QByteArray header = first;
+        while (header.size() + line.size() < 15900)
+            header += line;
+        return header;
+    };
+    QTest::newRow("folded lines") << repeated("X-A: a\r\n", " b\r\n");
+    QTest::newRow("many tiny headers") << repeated(QByteArray(), "a:\r\n");
+    QByteArray distinct;
+    for (int i = 0; distinct.size() < 15880; ++i)
+        distinct += "h" + QByteArray::number(i) + ":\r\n";
+    QTest::newRow("many distinct names") << distinct;
+}
+
+// Twenty requests of the largest allowed header, all held by the server at
+// once, must hold tens of times the limit at most, whatever their shape.
+void TestHttpServer::heldRequestsStayWithinTheirLimit()
+{
+    QFETCH(QByteArray, header);
+    constexpr int kConnections = 20;
+    constexpr qint64 kLimitPerRequest = 40 * 16000;
+    QSemaphore arrived;
+    QSemaphore release;
+    std::atomic<qint64> heapWhileHeld{0};
+    const qint64 heapBefore = heapInUse();
+    ScriptedHandler handler([&](HttpRequest&, HttpResponse& response) {
+        arrived.release();
+        if (arrived.available() == kConnections)
+            heapWhileHeld = heapInUse();
+        release.acquire();
+        response.write("ok", true);
+    });
+    ServerThread server(&handler, {});
+    QVERIFY(server.startAndWait());
+    QList<QTcpSocket*> sockets;
+    for (int i = 0; i < kConnections; ++i) {
+        auto* socket = new QTcpSocket;
+        sockets.append(socket);
+        QVERIFY(connectTo(*socket, server.port()));
+        socket->write("GET / HTTP/1.1\r\n" + header + "\r\n");
+        socket->waitForBytesWritten(3000);
+    }
+    QTRY_VERIFY_WITH_TIMEOUT(heapWhileHeld.load() != 0, 20000);
+    release.release(kConnections);
+    for (QTcpSocket* socket : qAsConst(sockets))
+        QVERIFY(readAtLeast(*socket, 10).startsWith("HTTP/1.1 200 OK"));
+    qDeleteAll(sockets);
+    const qint64 grown = heapWhileHeld.load() - heapBefore;
+    qInfo("heap held by %d requests: %lld bytes", kConnections, grown);
+    QVERIFY2(grown < kConnections * kLimitPerRequest, qPrintable(QString::number(grown)));
+}
+
+// A failure outside the request handler (out of memory while reading) costs
+// only its own connection: the one handler of the pool serves the next one.
+void TestHttpServer::failureWhileReadingFreesTheHandler()
+{
+    LogCapture log;
+    ScriptedHandler handler(fixedBody);
+    ServerThread server(&handler, {{"maxThreads", 1}});
+    QVERIFY(server.startAndWait());
+    HttpConnectionHandler::injectReadFailures(1);
+    bool closed = false;
+    QCOMPARE(rawclient::exchange(server.port(), kSimpleGet, 5000, &closed), QByteArray());
+    QVERIFY(closed);
+    QCOMPARE(log.count("an exception occured while reading, connection dropped"), 1);
+    for (int i = 0; i < 3; ++i) {
+        const QByteArray answer = rawclient::exchange(server.port(), "GET / HTTP/1.1\r\nConnection: close\r\n\r\n");
+        QVERIFY2(answer.endsWith("\r\n\r\nhello"), answer.constData());
+    }
+    QCOMPARE(server.poolSize(), 1);
 }
 
 void TestHttpServer::secondConnectionGets503WithOneThread()
