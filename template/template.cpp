@@ -1,5 +1,6 @@
 #include "template.h"
 
+#include <QSet>
 #include <QtDebug>
 
 namespace quillon {
@@ -16,19 +17,68 @@ Template::Template(const QString& source, const QString& sourceName)
 {
 }
 
+// One pass that builds the result; the inserted value is never scanned again.
 int Template::setVariable(const QString& name, const QString& value)
 {
     const QString marker = QLatin1Char('{') + name + QLatin1Char('}');
+    QString result;
     int count = 0;
-    int position = indexOf(marker, 0, Qt::CaseSensitive);
-    while (position >= 0) {
-        replace(position, marker.size(), value);
-        ++count;
-        // The inserted value is never scanned again.
-        position = indexOf(marker, position + value.size(), Qt::CaseSensitive);
+    int copied = 0;
+    for (int position = indexOf(marker); position >= 0; position = indexOf(marker, copied)) {
+        if (count++ == 0)
+            result.reserve(size() + value.size());
+        result.append(midRef(copied, position - copied)).append(value);
+        copied = position + marker.size();
     }
-    if (count == 0 && m_warnings)
+    if (count > 0) {
+        result.append(midRef(copied));
+        QString::operator=(std::move(result));
+    } else if (m_warnings) {
         qWarning("Template: missing variable %s in %s", qPrintable(marker), qPrintable(m_sourceName));
+    }
+    return count;
+}
+
+// Like setVariable for many names at once, in one pass: a value inserted for
+// one name is never scanned for the markers of another.
+int Template::setVariables(const QHash<QString, QString>& values)
+{
+    QString result;
+    QSet<QString> found;
+    int count = 0;
+    int copied = 0;
+    int close = -1;
+    int open = indexOf(QLatin1Char('{'));
+    while (open >= 0) {
+        if (close <= open)
+            close = indexOf(QLatin1Char('}'), open + 1);
+        if (close < 0)
+            break;
+        const QString name = mid(open + 1, close - open - 1);
+        const auto value = values.constFind(name);
+        if (value == values.cend()) {
+            open = indexOf(QLatin1Char('{'), open + 1);
+            continue;
+        }
+        if (count == 0)
+            result.reserve(size());
+        result.append(midRef(copied, open - copied)).append(*value);
+        copied = close + 1;
+        ++count;
+        found.insert(name);
+        open = indexOf(QLatin1Char('{'), copied);
+    }
+    if (count > 0) {
+        result.append(midRef(copied));
+        QString::operator=(std::move(result));
+    }
+    if (m_warnings && found.size() < values.size()) {
+        for (auto it = values.cbegin(); it != values.cend(); ++it) {
+            if (!found.contains(it.key()))
+                qWarning("Template: missing variable %s in %s", qPrintable(QLatin1Char('{') + it.key() + QLatin1Char('}')),
+                         qPrintable(m_sourceName));
+        }
+    }
     return count;
 }
 

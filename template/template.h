@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QHash>
 #include <QString>
 
 namespace quillon {
@@ -12,6 +13,8 @@ public:
     Template(const QString& source, const QString& sourceName);
 
     int setVariable(const QString& name, const QString& value);
+    // Fills several variables in one pass; names must not contain '}'.
+    int setVariables(const QHash<QString, QString>& values);
     int loop(const QString& name, int repetitions);
     void enableWarnings(bool enable = true) { m_warnings = enable; }
     QString sourceName() const { return m_sourceName; }

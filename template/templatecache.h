@@ -29,6 +29,9 @@ private:
 
     int m_cacheTimeout;
     QCache<QString, CacheEntry> m_cache;
+    // Names without a file, with the time they were looked for: kept apart
+    // and bounded by count, since a miss costs nothing in m_cache.
+    QCache<QString, qint64> m_misses;
     QMutex m_mutex;
 };
 

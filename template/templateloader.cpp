@@ -10,7 +10,28 @@
 #include <QTextCodec>
 #include <QtDebug>
 
+#include <algorithm>
+
 namespace quillon {
+
+namespace {
+// RFC 5646 4.4.1: 35 characters hold every tag that matters in practice.
+constexpr int kMaxLanguageTagLength = 35;
+// Browsers send a handful of languages; more only costs file look-ups.
+constexpr int kMaxLanguages = 32;
+
+// Only language tags become part of a file name: no separators, no dots, no
+// control characters. An empty tag keeps the plain "name-" candidate.
+bool isLanguageTag(const QString& tag)
+{
+    if (tag.size() > kMaxLanguageTagLength)
+        return false;
+    return std::all_of(tag.cbegin(), tag.cend(), [](QChar c) {
+        const ushort u = c.unicode();
+        return (u >= 'a' && u <= 'z') || (u >= 'A' && u <= 'Z') || (u >= '0' && u <= '9') || u == '-' || u == '_';
+    });
+}
+} // namespace
 
 TemplateLoader::TemplateLoader(QSettings* settings, QObject* parent)
     : QObject(parent)
@@ -52,9 +73,11 @@ QString TemplateLoader::tryFile(const QString& localizedName)
 Template TemplateLoader::getTemplate(const QString& templateName, const QString& locales)
 {
     QSet<QString> tried;
-    const QStringList languages = locales.split(QLatin1Char(','), Qt::SkipEmptyParts);
+    const QStringList languages = locales.split(QLatin1Char(','), Qt::SkipEmptyParts).mid(0, kMaxLanguages);
 
     const auto tryCandidate = [&](const QString& suffix, QString* document) {
+        if (!isLanguageTag(suffix))
+            return QString();
         const QString localizedName = templateName + QLatin1Char('-') + suffix;
         if (tried.contains(localizedName))
             return QString();

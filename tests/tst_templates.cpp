@@ -20,6 +20,7 @@ private slots:
     void twoBlocksOfOneLoop();
     void variableValueHoldingItsOwnMarker();
     void markersAreCaseSensitive();
+    void valuesFilledTogetherAreNeverScanned();
     void missingVariableWarnsOnlyWhenEnabled();
     void missingLoopEndEndsTheExpansion();
     void explodingNestedLoopsStopGrowing();
@@ -30,6 +31,7 @@ private slots:
     void secondLookupReadsNoFile();
     void missingFileIsRememberedUntilItExpires();
     void templateLargerThanTheCacheIsNeverCached();
+    void rememberedMissesAreBounded();
     void unknownEncodingFallsBackToTheLocaleCodec();
     void relativePathAndEncoding();
 
@@ -111,6 +113,17 @@ void TestTemplates::variableValueHoldingItsOwnMarker()
     QCOMPARE(QString(t), QString("<{v}> and <{v}>"));
 }
 
+void TestTemplates::valuesFilledTogetherAreNeverScanned()
+{
+    LogCapture log;
+    Template t("{a}|{b}|{a}|{{b}}|{c", "together");
+    t.enableWarnings(true);
+    QCOMPARE(t.setVariables({{"a", "{b}"}, {"b", "{a}"}, {"gone", "x"}}), 4);
+    QCOMPARE(QString(t), QString("{b}|{a}|{b}|{{a}}|{c"));
+    QCOMPARE(log.count("Template: missing variable {gone} in together"), 1);
+    QCOMPARE(log.count("Template: missing variable"), 1);
+}
+
 void TestTemplates::markersAreCaseSensitive()
 {
     Template t("{Loop x}a{end x} {X}", "t");
@@ -140,7 +153,7 @@ void TestTemplates::missingLoopEndEndsTheExpansion()
     // The first two start markers pair with the one end marker; the last has none.
     const int blocks = t.loop("x", 2);
     QCOMPARE(log.count("Template: missing loop end {end x} in broken"), 1);
-    QVERIFY(blocks >= 1);
+    QCOMPARE(blocks, 1);
     QVERIFY(t.endsWith("{loop x}tail"));
     QVERIFY(t.size() < 200);
 }
@@ -170,6 +183,18 @@ void TestTemplates::candidateOrder_data()
     QTest::newRow("no header") << "" << QStringList{"demo"};
     QTest::newRow("en-US, en") << "en-US, en" << QStringList{"demo-en_US", "demo-en", "demo"};
     QTest::newRow("quality value") << "fr;q=0.5" << QStringList{"demo-fr", "demo"};
+    QTest::newRow("separators and dots are no tags")
+        << "x/../../secret,..\\up,a.b,de" << QStringList{"demo-de", "demo"};
+    QTest::newRow("NUL and controls are no tags") << QString::fromUtf16(u"d\0e,f\ng,en", 10) << QStringList{"demo-en", "demo"};
+    QTest::newRow("tags of 35 characters at most")
+        << QString(36, 'a') + "," + QString(35, 'b') << QStringList{"demo-" + QString(35, 'b'), "demo"};
+    QStringList many;
+    QStringList tried;
+    for (int i = 0; i < 40; ++i)
+        many.append("l" + QString::number(i));
+    for (int i = 0; i < 32; ++i)
+        tried.append("demo-l" + QString::number(i));
+    QTest::newRow("32 languages at most") << many.join(',') << tried + QStringList{"demo"};
 }
 
 void TestTemplates::candidateOrder()
@@ -232,6 +257,24 @@ void TestTemplates::templateLargerThanTheCacheIsNeverCached()
     for (int i = 0; i < 3; ++i)
         QCOMPARE(QString(cache.getTemplate("big", "")), QString("elevenchars"));
     QCOMPARE(log.count("TemplateCache: trying file"), 3);
+}
+
+// Every distinct missing name is remembered for a while, but not all of them
+// for ever: an early miss is looked up on disk again after many others.
+void TestTemplates::rememberedMissesAreBounded()
+{
+    QTemporaryDir dir;
+    writeFile(dir.filePath("demo.tpl"), "default");
+    TemplateCache cache(settings(dir, {{"cacheTime", 0}}));
+    LogCapture log;
+    cache.getTemplate("demo", "first");
+    cache.getTemplate("demo", "first");
+    QCOMPARE(log.count("demo-first.tpl"), 1);
+    for (int i = 0; i < 1000; ++i)
+        cache.getTemplate("demo", "x" + QString::number(i));
+    log.clear();
+    cache.getTemplate("demo", "first");
+    QCOMPARE(log.count("demo-first.tpl"), 1);
 }
 
 void TestTemplates::unknownEncodingFallsBackToTheLocaleCodec()
