@@ -7,6 +7,7 @@
 #include "requestmapper.h"
 #include "staticfilecontroller.h"
 #include "templatecache.h"
+#include "terminationwatcher.h"
 
 #include <QApplication>
 #include <QDir>
@@ -51,6 +52,7 @@ int main(int argc, char* argv[])
 {
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QApplication app(argc, argv);
+    TerminationWatcher terminationWatcher;
     app.setWindowIcon(QIcon(QStringLiteral(":icone16.png")));
     QCoreApplication::setApplicationName(QStringLiteral("TorvaneAPP"));
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Torvane App - Desktop"));
@@ -79,8 +81,13 @@ int main(int argc, char* argv[])
     auto* listenerSettings = new QSettings(configFileName, QSettings::IniFormat, &app);
     listenerSettings->beginGroup(QStringLiteral("listener"));
     auto* requestMapper = new RequestMapper(&app, window);
-    new quillon::HttpListener(listenerSettings, requestMapper, &app);
+    auto* listener = new quillon::HttpListener(listenerSettings, requestMapper, &app);
 
     window->show();
-    return app.exec();
+    const int exitCode = app.exec();
+    // The application deletes its children in creation order, the listener
+    // last: its handler threads must be finished before the mapper, caches
+    // and store they call are gone.
+    delete listener;
+    return exitCode;
 }

@@ -24,6 +24,9 @@ HttpConnectionHandlerPool::HttpConnectionHandlerPool(QSettings* settings, HttpRe
 
 HttpConnectionHandlerPool::~HttpConnectionHandlerPool()
 {
+    // All threads are asked to end first, so they wind down together.
+    for (HttpConnectionHandler* handler : qAsConst(m_pool))
+        handler->quit();
     for (HttpConnectionHandler* handler : qAsConst(m_pool))
         delete handler;
     delete m_sslConfiguration;

@@ -7,12 +7,18 @@
 #include "templatecache.h"
 #include "testserver.h"
 
+#include <QDir>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTcpSocket>
 #include <QTest>
+
+#include <limits>
 
 namespace {
 
@@ -55,6 +61,11 @@ private slots:
     void uploadWithoutFileFails();
     void sessionPageRemembersItsStart();
     void templatePageListsTheHeadersInTheAskedLanguage();
+    void markersInRequestsAreShownLiterally_data();
+    void markersInRequestsAreShownLiterally();
+    void onlyLanguageTagsChooseTheTemplate_data();
+    void onlyLanguageTagsChooseTheTemplate();
+    void endsInOrderWithRequestsInFlight();
 
 private:
     QByteArray get(const QByteArray& target, const QByteArray& headers = QByteArray())
@@ -72,8 +83,18 @@ private:
 
 void TestCommands::initTestCase()
 {
+    // The shipped templates, with a folder and a file beside them that no
+    // language may reach.
+    QDir templates(m_dir.filePath("templates"));
+    QVERIFY(templates.mkpath("demo-x"));
+    for (const QString& name : QDir(TORVANE_SOURCE_DIR "/etc/templates").entryList({"*.tpl"}))
+        QVERIFY(QFile::copy(TORVANE_SOURCE_DIR "/etc/templates/" + name, templates.filePath(name)));
+    QFile secret(m_dir.filePath("secret.tpl"));
+    QVERIFY(secret.open(QIODevice::WriteOnly) && secret.write("SECRET") == 6);
+    secret.close();
+
     m_templates = new QSettings(m_dir.filePath("t.ini"), QSettings::IniFormat);
-    m_templates->setValue("templates/path", QStringLiteral(TORVANE_SOURCE_DIR "/etc/templates"));
+    m_templates->setValue("templates/path", templates.path());
     m_templates->setValue("templates/encoding", "UTF-8");
     m_templates->beginGroup("templates");
     sharedTemplateCache = new quillon::TemplateCache(m_templates);
@@ -249,6 +270,124 @@ void TestCommands::templatePageListsTheHeadersInTheAskedLanguage()
     QVERIFY(!german.contains("<i>"));
     const QByteArray english = bodyOf(get("/template", "Accept-Language: en-US,en\r\n"));
     QVERIFY(english.contains("Your browser sent these request headers"));
+}
+
+void TestCommands::markersInRequestsAreShownLiterally_data()
+{
+    QTest::addColumn<QByteArray>("target");
+    QTest::addColumn<QByteArray>("headers");
+    QTest::addColumn<QByteArray>("shown");
+    QTest::addColumn<int>("times");
+    const QByteArray markers = "{loop header}{header.value}{path}{end header}";
+    QByteArray manyMarkers; // as sent in a request line
+    for (int i = 0; i < 30; ++i)
+        manyMarkers += QByteArray(markers).replace(' ', "%20");
+    QByteArray markedHeaders;
+    for (int i = 0; i < 40; ++i)
+        markedHeaders += "X-" + QByteArray::number(i) + ": {header" + QByteArray::number(i + 1) + ".value}" + markers + "\r\n";
+    QTest::newRow("template page, path") << "/template/" + manyMarkers << QByteArray() << markers << 30;
+    QTest::newRow("template page, headers") << QByteArray("/template") << markedHeaders << markers << 40;
+    QTest::newRow("template page, parameters") << "/template?" + manyMarkers << QByteArray() << markers << 0;
+    QTest::newRow("form page, parameters") << "/form?action=show&name=" + manyMarkers + "&city=" + QByteArray(markers).replace(' ', '+')
+                                           << QByteArray() << markers << 31;
+    QTest::newRow("upload page, headers") << QByteArray("/file") << markedHeaders << markers << 0;
+    QTest::newRow("session page, path") << "/session/" + manyMarkers << QByteArray() << markers << 0;
+}
+
+// Text from a request is data: markers in it are never expanded, on any page,
+// and a request full of them costs about what an ordinary one does.
+void TestCommands::markersInRequestsAreShownLiterally()
+{
+    QFETCH(QByteArray, target);
+    QFETCH(QByteArray, headers);
+    QFETCH(QByteArray, shown);
+    QFETCH(int, times);
+    const QByteArray path = target.left(target.indexOf('?'));
+    const auto timed = [this](const QByteArray& target, const QByteArray& headers, qint64* nanoseconds) {
+        QElapsedTimer timer;
+        timer.start();
+        const QByteArray answer = get(target, headers);
+        *nanoseconds = timer.nsecsElapsed();
+        return answer;
+    };
+    qint64 ordinary = std::numeric_limits<qint64>::max();
+    for (int i = 0; i < 5; ++i) {
+        qint64 elapsed = 0;
+        QVERIFY(timed(path, QByteArray(), &elapsed).startsWith("HTTP/1.1 200"));
+        ordinary = qMin(ordinary, elapsed);
+    }
+    qint64 hostile = 0;
+    const QByteArray answer = timed(target, headers, &hostile);
+    QVERIFY2(answer.startsWith("HTTP/1.1 200"), answer.left(200).constData());
+    QCOMPARE(int(bodyOf(answer).count(shown)), times);
+    QVERIFY2(hostile < qMax<qint64>(50 * ordinary, 50 * 1000 * 1000),
+             qPrintable(QStringLiteral("%1 ns against %2 ns").arg(hostile).arg(ordinary)));
+}
+
+void TestCommands::onlyLanguageTagsChooseTheTemplate_data()
+{
+    QTest::addColumn<QByteArray>("languages");
+    QTest::addColumn<QByteArray>("shown");
+    QTest::newRow("a tag") << QByteArray("de") << QByteArray("Angeforderter Pfad");
+    QTest::newRow("dot-dot parts") << QByteArray("x/../../secret") << QByteArray("Your request headers");
+    QTest::newRow("backslashes") << QByteArray("x\\..\\..\\secret, de") << QByteArray("Angeforderter Pfad");
+    QTest::newRow("dots") << QByteArray("..,.,de") << QByteArray("Angeforderter Pfad");
+    QTest::newRow("NUL") << QByteArray("d\0e,en", 6) << QByteArray("Your request headers");
+    QTest::newRow("overlong tag") << QByteArray(36, 'd') + ",de" << QByteArray("Angeforderter Pfad");
+}
+
+void TestCommands::onlyLanguageTagsChooseTheTemplate()
+{
+    QFETCH(QByteArray, languages);
+    QFETCH(QByteArray, shown);
+    const QByteArray body = bodyOf(get("/template", "Accept-Language: " + languages + "\r\n"));
+    QVERIFY2(body.contains(shown), body.constData());
+    QVERIFY(!body.contains("SECRET"));
+}
+
+// Ended while fifty connections are sending and being answered, the server
+// stops accepting, lets its handlers finish, and only then frees what they
+// use: a normal exit, and nothing for a sanitizer to report.
+void TestCommands::endsInOrderWithRequestsInFlight()
+{
+    // Its output (a line per command) goes to a file, so that it never waits
+    // for this test to read a pipe.
+    QProcess server;
+    const QString output = m_dir.filePath("demoserver.out");
+    server.setStandardOutputFile(output);
+    server.start(TORVANE_DEMOSERVER, {"--templates", QStringLiteral(TORVANE_SOURCE_DIR "/etc/templates")});
+    const auto banner = [&output] {
+        QFile file(output);
+        return file.open(QIODevice::ReadOnly) ? file.readLine() : QByteArray();
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(banner().endsWith('\n'), 20000);
+    const quint16 port = quint16(QRegularExpression(":(\\d+)/").match(QString::fromLatin1(banner())).captured(1).toUInt());
+    QVERIFY2(port != 0, banner().constData());
+
+    QByteArray requests;
+    for (int i = 0; i < 200; ++i)
+        requests += "GET /template/" + QByteArray::number(i) + " HTTP/1.1\r\nX-A: a\r\nX-B: b\r\n\r\n"
+                    "GET /?n=" + QByteArray::number(i) + " HTTP/1.1\r\n\r\n";
+    // Each connection is being answered before the next one opens.
+    QList<QTcpSocket*> sockets;
+    for (int i = 0; i < 50; ++i) {
+        auto* socket = new QTcpSocket;
+        sockets.append(socket);
+        socket->connectToHost(QHostAddress::LocalHost, port);
+        QVERIFY(socket->waitForConnected(5000));
+        socket->write(requests);
+        QVERIFY(socket->waitForBytesWritten(5000));
+        QVERIFY(socket->bytesAvailable() || socket->waitForReadyRead(10000));
+    }
+    server.terminate();
+    for (QTcpSocket* socket : qAsConst(sockets))
+        socket->abort();
+    QVERIFY(server.waitForFinished(30000));
+    qDeleteAll(sockets);
+    const QByteArray errors = server.readAllStandardError();
+    QVERIFY2(!errors.contains("Sanitizer") && !errors.contains("runtime error"), errors.constData());
+    QCOMPARE(server.exitStatus(), QProcess::NormalExit);
+    QCOMPARE(server.exitCode(), 0);
 }
 
 QTEST_GUILESS_MAIN(TestCommands)

@@ -7,6 +7,7 @@
 #include "httpsessionstore.h"
 #include "requestmapper.h"
 #include "templatecache.h"
+#include "terminationwatcher.h"
 
 #include <QCoreApplication>
 #include <QFileInfo>
@@ -33,6 +34,7 @@ public slots:
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
+    TerminationWatcher terminationWatcher;
     int port = 0;
     QString templates;
     const QStringList args = app.arguments();
