@@ -209,13 +209,15 @@ void HttpConnectionHandler::read()
     }
 }
 
+// The handler is free again before the peer can see the connection end: a new
+// connection is queued to this thread and runs only after this returns.
 void HttpConnectionHandler::abandonConnection()
 {
-    m_socket->abort();
     m_readTimer.stop();
     delete m_currentRequest;
     m_currentRequest = nullptr;
     m_busy.storeRelease(0);
+    m_socket->abort();
 }
 
 void HttpConnectionHandler::readRequests()

@@ -374,9 +374,12 @@ void TestHttpServer::failureWhileReadingFreesTheHandler()
     QCOMPARE(rawclient::exchange(server.port(), kSimpleGet, 5000, &closed), QByteArray());
     QVERIFY(closed);
     QCOMPARE(log.count("an exception occured while reading, connection dropped"), 1);
+    QTcpSocket next;
+    QVERIFY(connectTo(next, server.port()));
     for (int i = 0; i < 3; ++i) {
-        const QByteArray answer = rawclient::exchange(server.port(), "GET / HTTP/1.1\r\nConnection: close\r\n\r\n");
-        QVERIFY2(answer.endsWith("\r\n\r\nhello"), answer.constData());
+        next.write(kSimpleGet);
+        const QByteArray answer = readAtLeast(next, 67);
+        QVERIFY2(answer.startsWith("HTTP/1.1 200 OK") && answer.endsWith("\r\n\r\nhello"), answer.constData());
     }
     QCOMPARE(server.poolSize(), 1);
 }

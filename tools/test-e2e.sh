@@ -79,4 +79,20 @@ after=$(rss)
 echo "client RSS before the burst ${before} KiB, after ${after} KiB"
 [ $((after * 100)) -le $((before * 120)) ] || fail "memory after the burst ${after} KiB, more than 20% above ${before} KiB"
 
+# Ended by SIGTERM while fifty connections are sending commands, the client
+# stops its server before what the server calls and exits normally.
+served() { grep -c 'HttpConnectionHandler .*: finished request' "$log"; }
+served_before=$(served)
+python3 "$root/tools/command-burst.py" localhost 8085 20000 50 >/dev/null 2>&1 &
+burst=$!
+wait_for '[ $(served) -gt $((served_before + 500)) ]' || fail "the second burst was not being served"
+kill -TERM "$client"
+wait "$pid"
+status=$?
+pid=""
+kill "$burst" 2>/dev/null
+[ $status = 0 ] || fail "ended during a burst, the client exited with $status"
+order=$(grep -o -E 'HttpListener: destroyed|RequestMapper: deleted' "$log" | tr '\n' ',')
+[ "$order" = "HttpListener: destroyed,RequestMapper: deleted," ] || fail "on the way out the client freed in the order: $order"
+
 if [ $failures = 0 ]; then echo "1 passed, 0 failed"; else tail -20 "$log"; echo "0 passed, 1 failed"; exit 1; fi
