@@ -53,6 +53,7 @@ HttpConnectionHandler::HttpConnectionHandler(QSettings* settings, HttpRequestHan
     // dispatcher costs about a third less CPU per request than the GLib one.
     setEventDispatcher(new QEventDispatcherUNIX);
 #endif
+    tsanRelease(this); // Qt starts the thread in code the sanitizer does not see
     start();
 }
 
@@ -84,6 +85,7 @@ void HttpConnectionHandler::injectReadFailures(int count)
 
 void HttpConnectionHandler::run()
 {
+    tsanAcquire(this);
     qDebug("HttpConnectionHandler (%p): thread started", static_cast<void*>(this));
     // An exception that escapes the event loop costs the connection it came
     // from, not the handler: the pool keeps handing this thread out. The

@@ -87,10 +87,12 @@ ServerThread::~ServerThread()
 {
     quit();
     wait();
+    quillon::tsanAcquire(this);
 }
 
 bool ServerThread::startAndWait()
 {
+    quillon::tsanRelease(this);
     start();
     const bool ready = m_ready.tryAcquire(1, 10000);
     quillon::tsanAcquire(&m_ready);
@@ -104,6 +106,7 @@ int ServerThread::poolSize() const
 
 void ServerThread::run()
 {
+    quillon::tsanAcquire(this);
     const QString iniFile = m_dir.filePath(QStringLiteral("test.ini"));
     {
         QSettings writer(iniFile, QSettings::IniFormat);
@@ -113,15 +116,40 @@ void ServerThread::run()
         for (auto it = m_keys.cbegin(); it != m_keys.cend(); ++it)
             writer.setValue(it.key(), it.value());
     }
-    QSettings settings(iniFile, QSettings::IniFormat);
-    settings.beginGroup(QStringLiteral("listener"));
-    quillon::HttpListener listener(&settings, m_handler);
-    m_listener = &listener;
-    m_port = listener.isListening() ? listener.serverPort() : 0;
-    quillon::tsanRelease(&m_ready);
-    m_ready.release();
-    exec();
-    m_listener = nullptr;
+    {
+        QSettings settings(iniFile, QSettings::IniFormat);
+        settings.beginGroup(QStringLiteral("listener"));
+        quillon::HttpListener listener(&settings, m_handler);
+        m_listener = &listener;
+        m_port = listener.isListening() ? listener.serverPort() : 0;
+        quillon::tsanRelease(&m_ready);
+        m_ready.release();
+        exec();
+        m_listener = nullptr;
+    }
+    quillon::tsanRelease(this);
+}
+
+QThread* createThread(std::function<void()> body)
+{
+    return QThread::create([body = std::move(body)] {
+        quillon::tsanAcquire(QThread::currentThread());
+        body();
+        quillon::tsanRelease(QThread::currentThread());
+    });
+}
+
+void startThread(QThread* thread)
+{
+    quillon::tsanRelease(thread);
+    thread->start();
+}
+
+bool joinThread(QThread* thread, int timeoutMs)
+{
+    const bool joined = thread->wait(timeoutMs);
+    quillon::tsanAcquire(thread);
+    return joined;
 }
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)

@@ -74,6 +74,12 @@ private:
     quillon::HttpListener* m_listener = nullptr;
 };
 
+// Threads whose start and end ThreadSanitizer sees: Qt starts and joins them
+// in its own code, which the sanitizer does not see.
+QThread* createThread(std::function<void()> body);
+void startThread(QThread* thread);
+bool joinThread(QThread* thread, int timeoutMs);
+
 // Bytes the process has allocated on its heap now.
 qint64 heapInUse();
 
