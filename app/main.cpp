@@ -52,7 +52,12 @@ int main(int argc, char* argv[])
 {
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QApplication app(argc, argv);
+    // Ended from outside, the client quits as its tray's "Sair" does.
     TerminationWatcher terminationWatcher;
+    QObject::connect(&terminationWatcher, &TerminationWatcher::terminationRequested, &app, [] {
+        QApplication::closeAllWindows();
+        QCoreApplication::quit();
+    });
     app.setWindowIcon(QIcon(QStringLiteral(":icone16.png")));
     QCoreApplication::setApplicationName(QStringLiteral("TorvaneAPP"));
     QGuiApplication::setApplicationDisplayName(QStringLiteral("Torvane App - Desktop"));
@@ -83,11 +88,13 @@ int main(int argc, char* argv[])
     auto* requestMapper = new RequestMapper(&app, window);
     auto* listener = new quillon::HttpListener(listenerSettings, requestMapper, &app);
 
+    // Quitting deletes the closed window with the deferred deletions that
+    // follow aboutToQuit, and the application then deletes its children in
+    // creation order, the listener last. The listener's handler threads, which
+    // hand commands to the window and call the mapper, caches and store, are
+    // stopped before all of that.
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &app, [listener] { delete listener; });
+
     window->show();
-    const int exitCode = app.exec();
-    // The application deletes its children in creation order, the listener
-    // last: its handler threads must be finished before the mapper, caches
-    // and store they call are gone.
-    delete listener;
-    return exitCode;
+    return app.exec();
 }

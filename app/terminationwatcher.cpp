@@ -1,6 +1,5 @@
 #include "terminationwatcher.h"
 
-#include <QCoreApplication>
 #include <QSocketNotifier>
 #include <QtDebug>
 
@@ -55,7 +54,7 @@ void TerminationWatcher::handleSignal()
     char byte = 0;
     if (::read(signalPipe[1], &byte, 1) == 1)
         qDebug("TerminationWatcher: signal %d, quitting", int(byte));
-    QCoreApplication::quit();
+    emit terminationRequested();
 }
 
 #else

@@ -4,9 +4,10 @@
 
 class QSocketNotifier;
 
-// Turns SIGTERM and SIGINT into an ordinary end of the event loop, so that the
-// program shuts down in order (servers stopped before what they call) instead
-// of dying with requests in flight. Does nothing where there are no signals.
+// Turns SIGTERM and SIGINT into a signal on the main thread, so that the
+// program can end the way its own quit does (servers stopped before what they
+// call) instead of dying with requests in flight. Nothing is emitted where the
+// platform has no such signals.
 class TerminationWatcher : public QObject
 {
     Q_OBJECT
@@ -15,6 +16,9 @@ class TerminationWatcher : public QObject
 public:
     explicit TerminationWatcher(QObject* parent = nullptr);
     ~TerminationWatcher() override;
+
+signals:
+    void terminationRequested();
 
 private:
     void handleSignal();

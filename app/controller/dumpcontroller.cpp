@@ -61,14 +61,14 @@ QByteArray DumpController::commandText(const quillon::HttpRequest& request)
 }
 
 void DumpController::serviceCommand(quillon::HttpRequest& request, quillon::HttpResponse& response,
-                                    QObject* commandReceiver)
+                                    QObject* commandSource)
 {
     response.setHeader("Content-Type", "application/json; charset=UTF-8");
     const QByteArray body = commandText(request);
-    if (commandReceiver)
-        connect(this, SIGNAL(checkApplicationArguments(QString)), commandReceiver,
-                SLOT(checkApplicationArguments(QString)));
-    // The receiver lives on the main thread: the call is queued.
+    // Passed on at once by the source's own signal; the receiver behind it
+    // lives on the main thread, so the call is queued there.
+    connect(this, SIGNAL(checkApplicationArguments(QString)), commandSource, SIGNAL(checkApplicationArguments(QString)),
+            Qt::DirectConnection);
     const int nul = body.indexOf('\0');
     emit checkApplicationArguments(QString::fromUtf8(nul < 0 ? body : body.left(nul)));
     response.write(body, true);

@@ -13,7 +13,8 @@ class DumpController : public quillon::HttpRequestHandler
 public:
     explicit DumpController(QObject* parent = nullptr);
 
-    void serviceCommand(quillon::HttpRequest& request, quillon::HttpResponse& response, QObject* commandReceiver);
+    // Hands the command text to the source's signal checkApplicationArguments(QString).
+    void serviceCommand(quillon::HttpRequest& request, quillon::HttpResponse& response, QObject* commandSource);
 
     // The command text for the request's parameters.
     static QByteArray commandText(const quillon::HttpRequest& request);

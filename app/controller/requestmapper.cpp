@@ -10,10 +10,15 @@
 
 #include <QtDebug>
 
+// The receiver is reached through the mapper's own signal, connected once
+// here: Qt drops the connection when the receiver (the window) is deleted,
+// so a handler thread never touches a receiver that is gone.
 RequestMapper::RequestMapper(QObject* parent, QObject* commandReceiver)
     : HttpRequestHandler(parent)
-    , commandReceiver(commandReceiver)
 {
+    if (commandReceiver)
+        connect(this, SIGNAL(checkApplicationArguments(QString)), commandReceiver,
+                SLOT(checkApplicationArguments(QString)));
     qDebug("--------->>> SETADO <<<----------");
     qDebug("RequestMapper: created");
 }
@@ -28,7 +33,7 @@ void RequestMapper::service(quillon::HttpRequest& request, quillon::HttpResponse
     const QByteArray path = request.path();
     qDebug("RequestMapper: path=%s", path.constData());
     if (path.startsWith("/dump")) {
-        DumpController().serviceCommand(request, response, commandReceiver);
+        DumpController().serviceCommand(request, response, this);
     } else if (path.startsWith("/template")) {
         TemplateController().service(request, response);
     } else if (path.startsWith("/form")) {
@@ -38,7 +43,7 @@ void RequestMapper::service(quillon::HttpRequest& request, quillon::HttpResponse
     } else if (path.startsWith("/session")) {
         SessionController().service(request, response);
     } else {
-        DumpController().serviceCommand(request, response, commandReceiver);
+        DumpController().serviceCommand(request, response, this);
     }
     qDebug("RequestMapper: finished request");
 }

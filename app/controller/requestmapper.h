@@ -14,6 +14,7 @@ public:
 
     void service(quillon::HttpRequest& request, quillon::HttpResponse& response) override;
 
-private:
-    QObject* commandReceiver;
+signals:
+    // Every command, for the command receiver (on its own thread).
+    void checkApplicationArguments(QString);
 };

@@ -35,6 +35,7 @@ int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
     TerminationWatcher terminationWatcher;
+    QObject::connect(&terminationWatcher, &TerminationWatcher::terminationRequested, &app, &QCoreApplication::quit);
     int port = 0;
     QString templates;
     const QStringList args = app.arguments();
