@@ -1,6 +1,7 @@
 #include "logotorvane.h"
 
 #include "dialbuttonform.h"
+#include "floatingwindowflags.h"
 
 #include <QCursor>
 #include <QMainWindow>
@@ -12,9 +13,6 @@ namespace {
 // The client has one dial button; its drag state is shared.
 bool dragging = false;
 QPoint dragOffset;
-
-const Qt::WindowFlags kFloatingFlags
-    = Qt::SubWindow | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint;
 } // namespace
 
 logoTorvane::logoTorvane(QWidget* parent)

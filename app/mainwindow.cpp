@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "deployment.h"
+#include "floatingwindowflags.h"
 #include "logotorvane.h"
 #include "urlscheme.h"
 #include "webview.h"
@@ -26,11 +27,6 @@
 #include <QScreen>
 #include <QWebChannel>
 #include <QtDebug>
-
-namespace {
-const Qt::WindowFlags kFloatingFlags
-    = Qt::SubWindow | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint | Qt::CustomizeWindowHint;
-}
 
 MainWindow::MainWindow(const QUrl& url)
     : QMainWindow()
@@ -243,7 +239,7 @@ void MainWindow::adjustTitle()
     if (progressPercent < 1 || progressPercent > 99)
         setWindowTitle(webView->title());
     else
-        setWindowTitle(QStringLiteral("%1 (%2%)").arg(webView->title()).arg(progressPercent));
+        setWindowTitle(QStringLiteral("%1 (%2%)").arg(webView->title(), QString::number(progressPercent)));
 }
 
 void MainWindow::setProgress(int p)

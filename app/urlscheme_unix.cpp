@@ -67,19 +67,34 @@ QString withDefaultHandler(const QString& mimeapps)
 
 } // namespace
 
+// Desktop Entry Specification, "The Exec key": the program is quoted, inside
+// the quotes '"', '`', '$' and '\' take a backslash, a literal '%' is written
+// "%%"; the value is then a string, whose backslashes and line breaks are
+// escaped once more.
 QString desktopEntryExec(const QString& executable)
 {
-    // Inside double quotes '"', '`', '$' and '\' are escaped with a
-    // backslash; the value itself is a string, whose backslashes are escaped
-    // once more.
     QString quoted;
     for (const QChar c : executable) {
         if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\'))
             quoted += QLatin1Char('\\');
+        else if (c == QLatin1Char('%'))
+            quoted += QLatin1Char('%');
         quoted += c;
     }
-    quoted.replace(QLatin1Char('\\'), QStringLiteral("\\\\"));
-    return QLatin1Char('"') + quoted + QStringLiteral("\" %u");
+    QString value;
+    for (const QChar c : quoted) {
+        if (c == QLatin1Char('\\'))
+            value += QStringLiteral("\\\\");
+        else if (c == QLatin1Char('\n'))
+            value += QStringLiteral("\\n");
+        else if (c == QLatin1Char('\r'))
+            value += QStringLiteral("\\r");
+        else if (c == QLatin1Char('\t'))
+            value += QStringLiteral("\\t");
+        else
+            value += c;
+    }
+    return QLatin1Char('"') + value + QStringLiteral("\" %u");
 }
 
 void registerUrlScheme(const QString& executable)

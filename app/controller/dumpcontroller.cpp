@@ -69,7 +69,6 @@ void DumpController::serviceCommand(quillon::HttpRequest& request, quillon::Http
     // lives on the main thread, so the call is queued there.
     connect(this, SIGNAL(checkApplicationArguments(QString)), commandSource, SIGNAL(checkApplicationArguments(QString)),
             Qt::DirectConnection);
-    const int nul = body.indexOf('\0');
-    emit checkApplicationArguments(QString::fromUtf8(nul < 0 ? body : body.left(nul)));
+    emit checkApplicationArguments(QString::fromUtf8(body));
     response.write(body, true);
 }

@@ -9,9 +9,23 @@ FormController::FormController(QObject* parent)
 }
 
 namespace {
+// The page is served, and so submitted, as ISO-8859-1: the bytes are echoed as
+// received, only the characters that HTML gives a meaning are escaped.
 QByteArray htmlEscaped(const QByteArray& text)
 {
-    return QString::fromUtf8(text).toHtmlEscaped().toUtf8();
+    QByteArray escaped;
+    escaped.reserve(text.size());
+    for (const char c : text) {
+        switch (c) {
+        case '&': escaped += "&amp;"; break;
+        case '<': escaped += "&lt;"; break;
+        case '>': escaped += "&gt;"; break;
+        case '"': escaped += "&quot;"; break;
+        case '\'': escaped += "&#39;"; break;
+        default: escaped += c;
+        }
+    }
+    return escaped;
 }
 } // namespace
 

@@ -61,6 +61,9 @@ inline QVariant evaluate(QWebEnginePage* page, const QString& script)
     timer.start();
     while (!done && timer.elapsed() < 10000)
         QTest::qWait(10);
+    // A script that never answers fails the test instead of passing as null.
+    if (!done)
+        QTest::qFail(qPrintable(QStringLiteral("no answer from the page to: ") + script), __FILE__, __LINE__);
     return result;
 }
 

@@ -36,6 +36,8 @@ public:
         if (path == "/slow") {
             QThread::msleep(300);
             response.write("<html><head><title>Slow</title></head><body>slow</body></html>", true);
+        } else if (path == "/percent") {
+            response.write("<html><head><title>Fila %1 de %2</title></head><body>fila</body></html>", true);
         } else if (path == "/media") {
             response.write("<html><head><title>Media</title></head><body><script>"
                            "function ask(kind) {"
@@ -76,6 +78,7 @@ private slots:
     void flagsAndAttributes();
     void placedAtTheBottomRight();
     void titleFollowsProgress();
+    void titleKeepsPercentSignsOfThePage();
     void titleAfterALoadWithoutProgress();
     void microphoneIsGrantedForThePageUrl();
     void cameraRequestIsLoggedAndNotGranted();
@@ -165,6 +168,13 @@ void TestMainWindow::titleFollowsProgress()
     }
 }
 
+void TestMainWindow::titleKeepsPercentSignsOfThePage()
+{
+    QVERIFY(loadAndWait(pageUrl("/percent")));
+    QMetaObject::invokeMethod(m_window, "setProgress", Q_ARG(int, 42));
+    QCOMPARE(m_window->windowTitle(), QStringLiteral("Fila %1 de %2 (42%)"));
+}
+
 void TestMainWindow::titleAfterALoadWithoutProgress()
 {
     QMetaObject::invokeMethod(m_window, "setProgress", Q_ARG(int, 50));
@@ -220,9 +230,11 @@ void TestMainWindow::trayAndMenuVisibility()
     QAction* hide = menu->actions().at(1);
     QAction* open = menu->actions().at(2);
 
+    dial->show();
     hide->trigger();
     QVERIFY(!m_window->isVisible());
     QVERIFY(!dial->isVisible());
+    dial->show();
     open->trigger();
     QVERIFY(m_window->isVisible());
     QVERIFY(!dial->isVisible());

@@ -6,6 +6,7 @@
 #include "httprequest.h"
 #include "httprequesthandler.h"
 #include "httpresponse.h"
+#include "urlscheme.h"
 
 #include <QDateTime>
 #include <QDir>
@@ -61,6 +62,8 @@ private slots:
     void otherLetterCaseIsNotDetected();
     void withoutTasklistTheClientStartsNormally();
     void urlSchemeIsWrittenOnEveryStart();
+    void execLineEscapesReservedCharacters_data();
+    void execLineEscapesReservedCharacters();
     void linkFromTheEntryBehavesLikeASecondStart();
 
 private:
@@ -298,6 +301,25 @@ void TestSingleInstance::urlSchemeIsWrittenOnEveryStart()
                                        "[Added Associations]\nimage/png=viewer.desktop;\n"));
         QVERIFY(QFile::remove(entry));
     }
+}
+
+void TestSingleInstance::execLineEscapesReservedCharacters_data()
+{
+    QTest::addColumn<QString>("program");
+    QTest::addColumn<QString>("exec");
+    QTest::newRow("plain") << "/opt/torvane app/bin/torvaneapp" << "\"/opt/torvane app/bin/torvaneapp\" %u";
+    QTest::newRow("percent") << "/opt/100%/bin/app" << "\"/opt/100%%/bin/app\" %u";
+    QTest::newRow("field code") << "/opt/%u/app" << "\"/opt/%%u/app\" %u";
+    QTest::newRow("quote, backtick, dollar") << "/a\"b`c$d" << "\"/a\\\\\"b\\\\`c\\\\$d\" %u";
+    QTest::newRow("backslash") << "/a\\b" << "\"/a\\\\\\\\b\" %u";
+    QTest::newRow("line break") << "/a\nb" << "\"/a\\nb\" %u";
+}
+
+void TestSingleInstance::execLineEscapesReservedCharacters()
+{
+    QFETCH(QString, program);
+    QFETCH(QString, exec);
+    QCOMPARE(desktopEntryExec(program), exec);
 }
 
 void TestSingleInstance::linkFromTheEntryBehavesLikeASecondStart()
