@@ -3,6 +3,7 @@
 #include "deployment.h"
 #include "floatingwindowflags.h"
 #include "logotorvane.h"
+#include "pagerecovery.h"
 #include "urlscheme.h"
 #include "webview.h"
 
@@ -53,6 +54,7 @@ MainWindow::MainWindow(const QUrl& url)
     loadScripts();
 
     webView = new WebView(this);
+    new PageRecovery(webView, url, this);
     webView->load(url);
     connect(webView, &QWebEngineView::loadFinished, this, &MainWindow::adjustLocation);
     connect(webView, &QWebEngineView::titleChanged, this, &MainWindow::adjustTitle);

@@ -2,11 +2,14 @@
 # Runs a command while the stand-in hosted application serves
 # https://localhost:8443 with the certificates in build/ssl, and, when there
 # is no display (or with --xvfb), a fresh Xvfb of 1920 x 1040. Stops both when
-# the command ends. Usage: with-standin.sh [--xvfb] COMMAND [ARGS...]
+# the command ends. With --no-standin only the display is provided.
+# Usage: with-standin.sh [--xvfb] [--no-standin] COMMAND [ARGS...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
 fresh_display=0
 if [ "${1:-}" = --xvfb ]; then fresh_display=1; shift; fi
+with_standin=1
+if [ "${1:-}" = --no-standin ]; then with_standin=0; shift; fi
 
 pids=()
 cleanup() { for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null || true; done; }
@@ -36,13 +39,15 @@ fi
 # A stand-in of an earlier run may still hold the port for a moment while it
 # ends; ours would then fail to listen and exit, so wait for the port first.
 port_answers() { (exec 3<>/dev/tcp/127.0.0.1/8443) 2>/dev/null; }
-for _ in $(seq 100); do port_answers || break; sleep 0.1; done
-port_answers && { echo "port 8443 is in use: the stand-in cannot listen" >&2; exit 1; }
-build/bin/torvane-standin --cert build/ssl/localhost.pem --key build/ssl/localhost-key.pem --port 8443 &
-standin=$!
-pids+=($standin)
-for _ in $(seq 100); do port_answers && break; sleep 0.1; done
-kill -0 $standin 2>/dev/null || { echo "the stand-in could not listen on port 8443" >&2; exit 1; }
+if [ $with_standin = 1 ]; then
+  for _ in $(seq 100); do port_answers || break; sleep 0.1; done
+  port_answers && { echo "port 8443 is in use: the stand-in cannot listen" >&2; exit 1; }
+  build/bin/torvane-standin --cert build/ssl/localhost.pem --key build/ssl/localhost-key.pem --port 8443 &
+  standin=$!
+  pids+=($standin)
+  for _ in $(seq 100); do port_answers && break; sleep 0.1; done
+  kill -0 $standin 2>/dev/null || { echo "the stand-in could not listen on port 8443" >&2; exit 1; }
+fi
 
 # The browser engine's sandbox cannot run as root.
 if [ "$(id -u)" = 0 ]; then export QTWEBENGINE_DISABLE_SANDBOX=1; fi

@@ -6,6 +6,11 @@ TorvaneAppWeb.unreported = [];
 TorvaneAppWeb.reporting = false;
 TorvaneAppWeb.prototype.api = {
   commandJson2: function (command) {
+    // Lets a test make the page reload itself, as a user's navigation would.
+    if (command.comando === 'reload') {
+      location.reload();
+      return;
+    }
     var received = { command: command, at: performance.timeOrigin + performance.now() };
     TorvaneAppWeb.commands.push(received);
     var list = document.getElementById('commands');

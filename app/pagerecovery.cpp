@@ -1,0 +1,83 @@
+#include "pagerecovery.h"
+
+#include <QWebEngineView>
+#include <QtDebug>
+
+namespace {
+constexpr int kFirstPauseSeconds = 1;
+constexpr int kLongestPauseSeconds = 30;
+// A failure this long after the previous one starts the pauses again.
+constexpr qint64 kFailureMemoryMs = 60000;
+
+const char kNoticeTitle[] = "Torvane APP - sem conexão";
+} // namespace
+
+PageRecovery::PageRecovery(QWebEngineView* view, const QUrl& startUrl, QObject* parent)
+    : QObject(parent)
+    , m_view(view)
+    , m_startUrl(startUrl)
+{
+    m_countdown.setInterval(1000);
+    connect(&m_countdown, &QTimer::timeout, this, &PageRecovery::countDown);
+    connect(m_view, &QWebEngineView::loadFinished, this, &PageRecovery::handleLoadFinished);
+    connect(m_view, &QWebEngineView::renderProcessTerminated, this, &PageRecovery::handleRenderProcessTerminated);
+}
+
+void PageRecovery::handleLoadFinished(bool ok)
+{
+    // The notice itself (set as HTML, so shown under a data: URL).
+    if (m_view->url().scheme() == QLatin1String("data"))
+        return;
+    if (!ok) {
+        scheduleRetry("the page could not be loaded");
+        return;
+    }
+    if (m_recovering) {
+        m_recovering = false;
+        m_countdown.stop();
+        qDebug("PageRecovery: the page is back (%s)", qPrintable(m_view->url().toString()));
+    }
+}
+
+void PageRecovery::handleRenderProcessTerminated(QWebEnginePage::RenderProcessTerminationStatus status, int exitCode)
+{
+    if (status == QWebEnginePage::NormalTerminationStatus)
+        return;
+    qDebug("PageRecovery: the page's render process ended (status %d, exit code %d)", int(status), exitCode);
+    scheduleRetry("the page's render process ended");
+}
+
+void PageRecovery::scheduleRetry(const char* reason)
+{
+    const bool recent = m_lastFailure.isValid() && m_lastFailure.elapsed() < kFailureMemoryMs;
+    m_pause = recent ? qMin(m_pause * 2, kLongestPauseSeconds) : kFirstPauseSeconds;
+    m_lastFailure.start();
+    m_recovering = true;
+    m_remaining = m_pause;
+    qDebug("PageRecovery: %s, trying %s again in %d s", reason, qPrintable(m_startUrl.toString()), m_pause);
+    showNotice();
+    m_countdown.start();
+}
+
+void PageRecovery::countDown()
+{
+    if (--m_remaining > 0) {
+        m_view->page()->runJavaScript(QStringLiteral("var n = document.getElementById('seconds'); if (n) n.textContent = '%1';")
+                                          .arg(m_remaining));
+        return;
+    }
+    m_countdown.stop();
+    m_view->load(m_startUrl);
+}
+
+void PageRecovery::showNotice()
+{
+    m_view->setHtml(QStringLiteral("<!DOCTYPE html><html><head><meta charset=\"utf-8\"><title>%1</title><style>"
+                                   "html,body{height:100%;margin:0}"
+                                   "body{display:flex;align-items:center;justify-content:center;background:#1f2a38;"
+                                   "color:#e8eef5;font:15px sans-serif;text-align:center;border-radius:8px}"
+                                   "p{margin:24px}</style></head><body>"
+                                   "<p>Sem conexão com o servidor. Tentando novamente em <span id=\"seconds\">%2</span> s…</p>"
+                                   "</body></html>")
+                        .arg(QString::fromUtf8(kNoticeTitle), QString::number(m_remaining)));
+}
