@@ -196,13 +196,11 @@ void TestPageScripts::popupOpensMovesAndCloses()
     QVERIFY(popup->windowFlags() & Qt::WindowStaysOnTopHint);
     QTRY_VERIFY_WITH_TIMEOUT(!popup->busyIndicator()->isVisible(), 10000);
 
-    const QRect frame = popup->frameGeometry();
-    const QRect client = popup->geometry();
+    // Xvfb has no window manager: the window has no frame, and the page's
+    // request is the window's geometry as it stands.
+    QCOMPARE(popup->frameGeometry(), popup->geometry());
     clienttest::evaluate(popup->view()->page(), "window.moveTo(120, 130); window.resizeTo(400, 300)");
-    const QRect requested(120, 130, 400, 300);
-    const QRect expected = requested.adjusted(frame.left() - client.left(), frame.top() - client.top(),
-                                              frame.right() - client.right(), frame.bottom() - client.bottom());
-    QTRY_COMPARE(popup->geometry().size(), expected.size());
+    QTRY_COMPARE(popup->geometry(), QRect(120, 130, 400, 300));
 
     clienttest::evaluate(popup->view()->page(), "window.close()");
     QTRY_VERIFY_WITH_TIMEOUT(popup.isNull(), 10000);
