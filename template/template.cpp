@@ -9,6 +9,9 @@ namespace {
 // Nested blocks of one loop name multiply on every pass; a degenerate
 // template must not grow until memory runs out.
 constexpr int kMaxDocumentSize = 4 * 1024 * 1024;
+// Every expanded block costs a pass over the document; blocks that yield
+// blocks again could make that quadratic in a document of kMaxDocumentSize.
+constexpr qint64 kMaxExpansionWork = 64LL * kMaxDocumentSize;
 } // namespace
 
 Template::Template(const QString& source, const QString& sourceName)
@@ -100,7 +103,14 @@ int Template::loop(const QString& name, int repetitions)
 
     int count = 0;
     int start = indexOf(startMarker, 0, Qt::CaseSensitive);
+    qint64 work = 0;
     while (start >= 0) {
+        work += size();
+        if (work > kMaxExpansionWork) {
+            qWarning("Template: loop %s in %s takes too long, expansion stopped", qPrintable(startMarker),
+                     qPrintable(m_sourceName));
+            break;
+        }
         const int bodyStart = start + startMarker.size();
         const int end = indexOf(endMarker, bodyStart, Qt::CaseSensitive);
         if (end < 0) {

@@ -24,6 +24,7 @@ private slots:
     void missingVariableWarnsOnlyWhenEnabled();
     void missingLoopEndEndsTheExpansion();
     void explodingNestedLoopsStopGrowing();
+    void expansionWorkIsBounded();
 
     void candidateOrder_data();
     void candidateOrder();
@@ -172,6 +173,18 @@ void TestTemplates::explodingNestedLoopsStopGrowing()
     t.loop("x", 8);
     QVERIFY(t.size() <= 4 * 1024 * 1024);
     QCOMPARE(log.count("Template: loop {loop x} in nested grows beyond"), 1);
+}
+
+// Each expanded block costs a pass over the document: with a hundred
+// thousand blocks in a document of megabytes, the expansion gives up.
+void TestTemplates::expansionWorkIsBounded()
+{
+    LogCapture log;
+    Template t(QString("{loop x}ab{end x}").repeated(100000), "many");
+    const int blocks = t.loop("x", 1);
+    QVERIFY(blocks > 0 && blocks < 100000);
+    QCOMPARE(log.count("Template: loop {loop x} in many takes too long, expansion stopped"), 1);
+    QVERIFY(t.startsWith(QString("ab").repeated(blocks) + "{loop x}ab{end x}"));
 }
 
 void TestTemplates::candidateOrder_data()
