@@ -9,14 +9,7 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 sleep 2
 
-# Visible (viewable) state of a top-level window by a part of its title.
-viewable() {
-  local id
-  for id in $(xdotool search --name "$1" 2>/dev/null); do
-    xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable' && return 0
-  done
-  return 1
-}
+source "$(dirname "$0")/window-state.sh"
 window() { viewable 'Torvane Fone'; }
 dial() { viewable '^APP'; }
 wait_for() { for _ in $(seq 100); do eval "$1" && return 0; sleep 0.1; done; return 1; }

@@ -32,14 +32,7 @@ client_start() {
 client_stop() { [ -n "$client" ] && kill -TERM "$client" 2>/dev/null && wait "$client" 2>/dev/null; client=""; }
 trap 'client_stop; standin_stop' EXIT
 
-titled() { xdotool search --name "$1" >/dev/null 2>&1; }
-viewable() {
-  local id
-  for id in $(xdotool search --name "$1" 2>/dev/null); do
-    xwininfo -id "$id" 2>/dev/null | grep -q 'Map State: IsViewable' && return 0
-  done
-  return 1
-}
+source tools/window-state.sh
 page_shown() { titled '^Torvane Fone'; }
 notice_shown() { titled 'sem conexão'; }
 back() { grep -q 'PageRecovery: the page is back' "$log" && page_shown; }
