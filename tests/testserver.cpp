@@ -85,6 +85,7 @@ ServerThread::ServerThread(quillon::HttpRequestHandler* handler, const QVariantM
 
 ServerThread::~ServerThread()
 {
+    quillon::tsanRelease(this); // what the test did comes before the loop ends
     quit();
     wait();
     quillon::tsanAcquire(this);
@@ -125,6 +126,7 @@ void ServerThread::run()
         quillon::tsanRelease(&m_ready);
         m_ready.release();
         exec();
+        quillon::tsanAcquire(this);
         m_listener = nullptr;
     }
     quillon::tsanRelease(this);
