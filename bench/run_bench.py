@@ -103,6 +103,12 @@ def start_servers(args, work):
     build = args.build
     servers.append(Server('quillon', [os.path.join(build, 'bench', 'benchserver'), '--port', '18180',
                                       '--docroot', os.path.join(work, 'docroot')], 18180))
+    # Earlier builds of the bench server, measured in the same run (the same
+    # build twice shows the run-to-run noise).
+    for i, baseline in enumerate(args.baseline):
+        port = 18190 + i
+        servers.append(Server('baseline %d' % (i + 1), [os.path.join(baseline, 'bench', 'benchserver'), '--port',
+                                                         str(port), '--docroot', os.path.join(work, 'docroot')], port))
 
     conf = os.path.join(work, 'nginx.conf')
     with open(conf, 'w') as f:
@@ -135,6 +141,8 @@ http {
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument('--build', default=os.path.join(ROOT, 'build-bench'))
+    parser.add_argument('--baseline', action='append', default=[],
+                        help='build directory of an earlier bench server to measure beside it (repeatable)')
     parser.add_argument('--seconds', type=int, default=2)
     parser.add_argument('--runs', type=int, default=3)
     parser.add_argument('--connections', default='1,10,50,100')
