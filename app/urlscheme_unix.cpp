@@ -67,7 +67,7 @@ QString withDefaultHandler(const QString& mimeapps)
 
 } // namespace
 
-// Desktop Entry Specification, "The Exec key": the program is quoted, inside
+// freedesktop.org Desktop Entry rules, "The Exec key": the program is quoted, inside
 // the quotes '"', '`', '$' and '\' take a backslash, a literal '%' is written
 // "%%"; the value is then a string, whose backslashes and line breaks are
 // escaped once more.
