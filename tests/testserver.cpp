@@ -11,8 +11,6 @@
 #include <QTcpSocket>
 #include <QTest>
 
-#include <malloc.h>
-
 namespace {
 QMutex logMutex;
 QStringList logLines;
@@ -153,19 +151,6 @@ bool joinThread(QThread* thread, int timeoutMs)
     quillon::tsanAcquire(thread);
     return joined;
 }
-
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-extern "C" size_t __sanitizer_get_current_allocated_bytes();
-qint64 heapInUse()
-{
-    return qint64(__sanitizer_get_current_allocated_bytes());
-}
-#else
-qint64 heapInUse()
-{
-    return qint64(mallinfo2().uordblks);
-}
-#endif
 
 std::unique_ptr<quillon::HttpRequest> parseRequest(const QByteArray& bytes, int maxSize, int maxMultiPartSize)
 {

@@ -2,6 +2,7 @@
 
 #include "httprequest.h"
 #include "httprequesthandler.h"
+#include "heapinuse.h"
 #include "httpresponse.h"
 
 #include <QMap>
@@ -79,9 +80,6 @@ private:
 QThread* createThread(std::function<void()> body);
 void startThread(QThread* thread);
 bool joinThread(QThread* thread, int timeoutMs);
-
-// Bytes the process has allocated on its heap now.
-qint64 heapInUse();
 
 // Parses a whole request from memory, the way the connection handler feeds it.
 std::unique_ptr<quillon::HttpRequest> parseRequest(const QByteArray& bytes, int maxSize = 16000, int maxMultiPartSize = 1000000);

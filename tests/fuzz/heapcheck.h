@@ -2,14 +2,7 @@
 // sent, whatever their shape. A fuzz input that holds more has found a fault.
 #pragma once
 
-#include <cstddef>
-
-extern "C" size_t __sanitizer_get_current_allocated_bytes();
-
-inline size_t heapInUse()
-{
-    return __sanitizer_get_current_allocated_bytes();
-}
+#include "heapinuse.h"
 
 inline void checkHeldBytes(size_t before, size_t inputSize)
 {
