@@ -11,7 +11,7 @@ for g in "${groups[@]}"; do
   case "$g" in
     client) pkgs+=(qtwebengine5-dev libqt5webchannel5-dev libjs-jquery xvfb xauth mkcert libnss3-tools x11-utils imagemagick xdotool) ;;
     test) pkgs+=(qtwebengine5-dev libqt5webchannel5-dev libjs-jquery xvfb xauth mkcert libnss3-tools clang libclang-rt-14-dev x11-utils imagemagick xdotool chromium) ;;
-    native) pkgs+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 openjdk-17-jdk-headless wine64 xvfb xauth) ;;
+    native) pkgs+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 openjdk-17-jdk-headless wine64 qemu-user-static xvfb xauth) ;;
     bench) pkgs+=(wrk nginx-light libcpp-httplib-dev) ;;
     *) echo "unknown group $g" >&2; exit 2 ;;
   esac

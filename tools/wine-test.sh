@@ -1,52 +1,100 @@
 #!/usr/bin/env bash
-# Runs the native library's test harness under Wine in a prefix of the build
-# tree. The 32-bit harness runs where this machine can execute 32-bit
-# programs; elsewhere the 64-bit build of the same sources runs instead.
-# Usage: wine-test.sh BUILD-32 BUILD-64 [harness arguments...]
+# Runs the native library's test harness under Wine, in a prefix of its own
+# build tree (made once).
+# Usage: wine-test.sh 32|64 BUILD [harness arguments...]
+#
+# The 32-bit harness runs natively where the kernel executes i386 programs.
+# Where it refuses them, the run moves into a private user and mount namespace
+# whose own binfmt_misc hands i386 programs to qemu-user; nothing outside that
+# namespace changes. OSTRA_WINE32=emulate takes that road even where the
+# kernel would run them. When neither works the test fails and says why.
 set -uo pipefail
-build32=$(cd "$1" && pwd); build64=$(cd "$2" && pwd); shift 2
-export WINEPREFIX="$build64/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-log="$build64/wine.log"
-wine64=/usr/lib/wine/wine64
-wine32=/usr/lib/wine/wine
-[ -x "$wine64" ] || wine64=$(command -v wine64 || true)
+bits=$1
+build=$(cd "$2" && pwd)
+shift 2
+here=$(cd "$(dirname "$0")" && pwd)
+qemu=/usr/bin/qemu-i386-static
+binfmt=/proc/sys/fs/binfmt_misc
+i386_magic='\x7fELF\x01\x01\x01\x00\x00\x00\x00\x00\x00\x00\x00\x00\x02\x00\x03\x00'
+i386_mask='\xff\xff\xff\xff\xff\xfe\xfe\x00\xff\xff\xff\xff\xff\xff\xff\xff\xfe\xff\xff\xff'
+
+# Both prefixes are 64-bit ones (which run 32-bit programs too), made by the
+# 64-bit loader: that needs no emulation and takes seconds.
+maker=/usr/lib/wine/wine64
+case "$bits" in
+  32) loader=/usr/lib/wine/wine ;;
+  64) loader=/usr/lib/wine/wine64 ;;
+  *) echo "usage: wine-test.sh 32|64 BUILD [harness arguments...]" >&2; exit 2 ;;
+esac
+for program in "$loader" "$maker"; do
+  if [ ! -x "$program" ]; then
+    echo "FAIL: $program is missing (tools/install-deps.sh native installs it)"
+    exit 1
+  fi
+done
+
+if [ "$bits" = 32 ] && [ "${OSTRA_WINE_NAMESPACE:-0}" != 1 ]; then
+  if [ "${OSTRA_WINE32:-}" != emulate ] && "$loader" --version >/dev/null 2>&1; then
+    echo "running the 32-bit harness natively"
+  else
+    why="this kernel does not execute i386 programs"
+    [ "${OSTRA_WINE32:-}" = emulate ] && why="OSTRA_WINE32=emulate"
+    if [ ! -x "$qemu" ]; then
+      echo "FAIL: $why and $qemu is missing (tools/install-deps.sh native installs qemu-user-static)"
+      exit 1
+    fi
+    echo "running the 32-bit harness under qemu-user ($why): expect it to be slow"
+    exec env OSTRA_WINE_NAMESPACE=1 unshare -Urm "$0" "$bits" "$build" "$@"
+  fi
+fi
+
+if [ "${OSTRA_WINE_NAMESPACE:-0}" = 1 ]; then
+  if ! mount -t binfmt_misc binfmt_misc "$binfmt" 2>/dev/null \
+    || ! printf ':ostra-i386:M::%s:%s:%s:F\n' "$i386_magic" "$i386_mask" "$qemu" >"$binfmt/register"; then
+    echo "FAIL: cannot register qemu-user for i386 programs in a private namespace" \
+      "(needs unprivileged user namespaces and Linux 6.7 or later)"
+    exit 1
+  fi
+  if ! "$loader" --version >/dev/null 2>&1; then
+    echo "FAIL: the 32-bit Wine loader does not start under qemu-user"
+    exit 1
+  fi
+fi
+
+export WINEPREFIX="$build/wineprefix" WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+log="$build/wine.log"
+: >"$log"
+wineserver=/usr/lib/wine/wineserver
+stop_wine() { timeout 120 "$wineserver" -k >/dev/null 2>&1 || true; }
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
-  echo "creating the Wine prefix $WINEPREFIX"
-  timeout 300 "$wine64" wineboot -i >>"$log" 2>&1
-  timeout 60 "$(dirname "$wine64")/wineserver" -w >>"$log" 2>&1 || true
+  echo "creating the $bits-bit Wine prefix $WINEPREFIX (once)"
+  rm -rf "$WINEPREFIX"
+  if ! timeout 600 "$maker" wineboot -i >>"$log" 2>&1; then
+    echo "FAIL: creating the Wine prefix failed; the last lines of $log:"
+    tail -20 "$log"
+    exit 1
+  fi
+  timeout 300 "$wineserver" -w >>"$log" 2>&1 || true
 fi
 
 # Windows and dialogs need a display: without one, a private Xvfb.
 display=()
-if [ -z "${DISPLAY:-}" ] && command -v xvfb-run >/dev/null; then
+if [ -z "${DISPLAY:-}" ]; then
+  if ! command -v xvfb-run >/dev/null; then
+    echo "FAIL: no display and no xvfb-run"
+    exit 1
+  fi
   display=(xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp")
 fi
 
-run_harness() {
-  local loader=$1 dir=$2; shift 2
-  cp "$dir/ostranative.dll" "$dir/tests/" 2>/dev/null
-  (cd "$dir/tests" && timeout 900 "${display[@]}" "$loader" ./ostranative_tests.exe "$@" 2>>"$log")
-}
-
-# The probe leaves Wine's desktop process running for a moment; windows made
-# while it lives would land on its display, so it gets the harness's display
-# and the harness starts only once it has ended.
-can_run_32bit() {
-  [ -x "$wine32" ] || return 1
-  (cd "$build32/tests" && timeout 60 "${display[@]}" "$wine32" ./ostranative_tests.exe --exit-now >/dev/null 2>>"$log")
-  local status=$?
-  timeout 60 "$(dirname "$wine64")/wineserver" -w >>"$log" 2>&1 || true
-  [ $status = 7 ]
-}
-
-if can_run_32bit; then
-  echo "running the 32-bit harness"
-  run_harness "$wine32" "$build32" "$@"
-else
-  echo "this machine cannot execute 32-bit programs: running the 64-bit build of the same sources"
-  run_harness "$wine64" "$build64" "$@"
-fi
+cp "$build/ostranative.dll" "$build/tests/"
+cd "$build/tests"
+timeout 2400 "${display[@]}" "$loader" ./ostranative_tests.exe "$@" 2>>"$log"
 status=$?
-timeout 60 "$(dirname "$wine64")/wineserver" -k >/dev/null 2>&1 || true
+stop_wine
+if [ $status -ge 124 ] && [ $status -ne 126 ]; then
+  echo "FAIL: the harness ended abnormally (status $status); the last lines of $log:"
+  tail -20 "$log"
+fi
 exit $status
