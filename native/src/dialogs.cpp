@@ -38,7 +38,7 @@ struct WideArray
 
     WideArray(JNIEnv* env, jobjectArray array)
         : items(NULL)
-        , count(array ? env->GetArrayLength(array) : 0)
+        , count(array && !env->ExceptionCheck() ? env->GetArrayLength(array) : 0)
     {
         if (count > 0)
             items = static_cast<wchar_t**>(calloc(static_cast<size_t>(count), sizeof(wchar_t*)));
@@ -51,6 +51,8 @@ struct WideArray
             items[i] = ostra::newWide(env, text);
             if (text)
                 env->DeleteLocalRef(text);
+            if (env->ExceptionCheck())
+                break;
         }
     }
     ~WideArray()
@@ -88,7 +90,7 @@ jobjectArray pathsOf(JNIEnv* env, IShellItemArray* items)
     DWORD count = 0;
     if (FAILED(items->GetCount(&count)))
         return NULL;
-    jclass stringClass = env->FindClass("java/lang/String");
+    jclass stringClass = ostra::findClass(env, "java/lang/String");
     if (!stringClass)
         return NULL;
     jobjectArray result = env->NewObjectArray(static_cast<jsize>(count), stringClass, NULL);
@@ -100,8 +102,13 @@ jobjectArray pathsOf(JNIEnv* env, IShellItemArray* items)
         PWSTR path = NULL;
         if (SUCCEEDED(item->GetDisplayName(SIGDN_FILESYSPATH, &path)) && path && path[0]) {
             jstring text = ostra::newJavaString(env, path);
-            env->SetObjectArrayElement(result, static_cast<jsize>(i), text);
-            env->DeleteLocalRef(text);
+            if (text) {
+                env->SetObjectArrayElement(result, static_cast<jsize>(i), text);
+                env->DeleteLocalRef(text);
+            } else {
+                env->DeleteLocalRef(result);
+                result = NULL;
+            }
         }
         CoTaskMemFree(path);
         item->Release();
@@ -171,7 +178,9 @@ jobject newResult(JNIEnv* env, jclass resultClass, jmethodID constructor, const 
     const wchar_t* values[5] = {name, path, objectClass, principal, sid};
     for (int i = 0; i < 5; ++i)
         texts[i] = values[i] ? ostra::newJavaString(env, values[i]) : NULL;
-    jobject result = env->NewObject(resultClass, constructor, texts[0], texts[1], texts[2], texts[3], texts[4]);
+    jobject result = env->ExceptionCheck()
+        ? NULL
+        : env->NewObject(resultClass, constructor, texts[0], texts[1], texts[2], texts[3], texts[4]);
     for (int i = 0; i < 5; ++i) {
         if (texts[i])
             env->DeleteLocalRef(texts[i]);
@@ -196,7 +205,8 @@ JNIEXPORT jobjectArray JNICALL OSTRA_JNI(VistaFileChooser, displayDialog0)(
     WideArray names(env, filterNames);
     WideArray patterns(env, filterPatterns);
     WideArray labels(env, checkBoxLabels);
-    jboolean* states = checkBoxStates ? env->GetBooleanArrayElements(checkBoxStates, NULL) : NULL;
+    jboolean* states =
+        checkBoxStates && !env->ExceptionCheck() ? env->GetBooleanArrayElements(checkBoxStates, NULL) : NULL;
     const jsize stateCount = states ? env->GetArrayLength(checkBoxStates) : 0;
     wchar_t* titleText = ostra::newWide(env, title);
     wchar_t* okText = ostra::newWide(env, okLabel);
@@ -217,7 +227,8 @@ JNIEXPORT jobjectArray JNICALL OSTRA_JNI(VistaFileChooser, displayDialog0)(
     jobjectArray result = NULL;
     IFileDialog* dialog = NULL;
     HRESULT created = E_FAIL;
-    if (shellItemFunctions()) {
+    // A copy that failed for want of memory shows no dialog.
+    if (!env->ExceptionCheck() && shellItemFunctions()) {
         created = save ? CoCreateInstance(CLSID_FileSaveDialog, NULL, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
                                           IID_IFileDialog, reinterpret_cast<void**>(&dialog))
                        : CoCreateInstance(CLSID_FileOpenDialog, NULL, CLSCTX_INPROC_SERVER | CLSCTX_INPROC_HANDLER,
@@ -426,9 +437,9 @@ JNIEXPORT jobjectArray JNICALL OSTRA_JNI(ObjectPicker, show0)(JNIEnv* env, jclas
             ZeroMemory(&medium, sizeof medium);
             if (SUCCEEDED(data->GetData(&format, &medium))) {
                 DS_SELECTION_LIST* list = static_cast<DS_SELECTION_LIST*>(GlobalLock(medium.hGlobal));
-                jclass resultClass = list ? env->FindClass(OSTRA_CLASS_PREFIX "ObjectPicker$Result") : NULL;
+                jclass resultClass = list ? ostra::findClass(env, OSTRA_CLASS_PREFIX "ObjectPicker$Result") : NULL;
                 jmethodID constructor =
-                    resultClass ? env->GetMethodID(resultClass, "<init>",
+                    resultClass ? ostra::findMethod(env, resultClass, "<init>",
                                                    "(Ljava/lang/String;Ljava/lang/String;Ljava/lang/String;"
                                                    "Ljava/lang/String;Ljava/lang/String;)V")
                                 : NULL;
@@ -450,9 +461,13 @@ JNIEXPORT jobjectArray JNICALL OSTRA_JNI(ObjectPicker, show0)(JNIEnv* env, jclas
                                                selection.pwzClass, selection.pwzUPN, sid);
                     if (sid)
                         LocalFree(sid);
+                    if (!object) {
+                        env->DeleteLocalRef(result);
+                        result = NULL;
+                        break;
+                    }
                     env->SetObjectArrayElement(result, static_cast<jsize>(i), object);
-                    if (object)
-                        env->DeleteLocalRef(object);
+                    env->DeleteLocalRef(object);
                 }
                 if (resultClass)
                     env->DeleteLocalRef(resultClass);

@@ -10,7 +10,7 @@ namespace ostra {
 
 wchar_t* newWide(JNIEnv* env, jstring text)
 {
-    if (!text)
+    if (!text || env->ExceptionCheck())
         return NULL;
     const jchar* chars = env->GetStringChars(text, NULL);
     if (!chars)
@@ -37,6 +37,8 @@ jstring newJavaString(JNIEnv* env, const wchar_t* text)
 
 jstring newJavaString(JNIEnv* env, const wchar_t* text, jsize length)
 {
+    if (env->ExceptionCheck())
+        return NULL;
     return env->NewString(reinterpret_cast<const jchar*>(text), length);
 }
 
@@ -49,49 +51,82 @@ StringList::StringList()
 
 StringList::~StringList()
 {
+    for (int i = 0; i < m_count; ++i)
+        free(m_items[i].text);
     free(m_items);
 }
 
-bool StringList::add(jstring text)
+bool StringList::add(const wchar_t* text)
 {
-    if (!text)
+    return text && add(text, wcslen(text));
+}
+
+bool StringList::add(const wchar_t* text, size_t length)
+{
+    if (!text || length > 0x7FFFFFFF)
         return false;
     if (m_count == m_capacity) {
         const int capacity = m_capacity ? m_capacity * 2 : 16;
-        jstring* items = static_cast<jstring*>(realloc(m_items, static_cast<size_t>(capacity) * sizeof(jstring)));
+        Item* items = static_cast<Item*>(realloc(m_items, static_cast<size_t>(capacity) * sizeof(Item)));
         if (!items)
             return false;
         m_items = items;
         m_capacity = capacity;
     }
-    m_items[m_count++] = text;
+    wchar_t* copy = static_cast<wchar_t*>(malloc((length + 1) * sizeof(wchar_t)));
+    if (!copy)
+        return false;
+    memcpy(copy, text, length * sizeof(wchar_t));
+    copy[length] = 0;
+    m_items[m_count].text = copy;
+    m_items[m_count].length = length;
+    ++m_count;
     return true;
 }
 
 jobjectArray StringList::toArray(JNIEnv* env)
 {
-    jobjectArray array = NULL;
-    jclass stringClass = env->FindClass("java/lang/String");
-    if (stringClass) {
-        array = env->NewObjectArray(m_count, stringClass, NULL);
-        env->DeleteLocalRef(stringClass);
+    jclass stringClass = findClass(env, "java/lang/String");
+    if (!stringClass)
+        return NULL;
+    jobjectArray array = env->NewObjectArray(m_count, stringClass, NULL);
+    env->DeleteLocalRef(stringClass);
+    for (int i = 0; array && i < m_count; ++i) {
+        jstring text = newJavaString(env, m_items[i].text, static_cast<jsize>(m_items[i].length));
+        if (!text) {
+            env->DeleteLocalRef(array);
+            array = NULL;
+            break;
+        }
+        env->SetObjectArrayElement(array, i, text);
+        env->DeleteLocalRef(text);
     }
-    for (int i = 0; i < m_count; ++i) {
-        if (array)
-            env->SetObjectArrayElement(array, i, m_items[i]);
-        env->DeleteLocalRef(m_items[i]);
-    }
-    m_count = 0;
     return array;
+}
+
+jclass findClass(JNIEnv* env, const char* name)
+{
+    jclass cls = env->FindClass(name);
+    if (!cls)
+        env->ExceptionClear();
+    return cls;
+}
+
+jmethodID findMethod(JNIEnv* env, jclass cls, const char* name, const char* signature)
+{
+    jmethodID method = env->GetMethodID(cls, name, signature);
+    if (!method)
+        env->ExceptionClear();
+    return method;
 }
 
 jobject newInteger(JNIEnv* env, jint value)
 {
-    jclass integerClass = env->FindClass("java/lang/Integer");
+    jclass integerClass = findClass(env, "java/lang/Integer");
     if (!integerClass)
         return NULL;
     jobject box = NULL;
-    jmethodID constructor = env->GetMethodID(integerClass, "<init>", "(I)V");
+    jmethodID constructor = findMethod(env, integerClass, "<init>", "(I)V");
     if (constructor)
         box = env->NewObject(integerClass, constructor, value);
     env->DeleteLocalRef(integerClass);
@@ -100,15 +135,15 @@ jobject newInteger(JNIEnv* env, jint value)
 
 bool integerValue(JNIEnv* env, jobject box, jint* value)
 {
-    jclass integerClass = env->FindClass("java/lang/Integer");
+    jclass integerClass = findClass(env, "java/lang/Integer");
     if (!integerClass)
         return false;
-    jmethodID intValue = env->GetMethodID(integerClass, "intValue", "()I");
+    jmethodID intValue = findMethod(env, integerClass, "intValue", "()I");
     env->DeleteLocalRef(integerClass);
     if (!intValue)
         return false;
     *value = env->CallIntMethod(box, intValue);
-    return true;
+    return !env->ExceptionCheck();
 }
 
 void formatText(wchar_t* buffer, size_t capacity, const wchar_t* format, ...)

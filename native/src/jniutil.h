@@ -10,7 +10,9 @@
 namespace ostra {
 
 // A NUL-terminated UTF-16 copy of a Java string, or NULL for a null
-// reference. The caller frees it with freeWide on every path.
+// reference. The caller frees it with freeWide on every path. With an
+// exception pending (an earlier allocation failed) no JNI call is made and
+// the result is NULL; so for newJavaString.
 wchar_t* newWide(JNIEnv* env, jstring text);
 void freeWide(wchar_t* text);
 
@@ -18,25 +20,38 @@ void freeWide(wchar_t* text);
 jstring newJavaString(JNIEnv* env, const wchar_t* text);
 jstring newJavaString(JNIEnv* env, const wchar_t* text, jsize length);
 
-// Java strings collected before the result array is made.
+// Texts collected before the String[] is made. They are kept as native
+// copies, so a listing of any length holds no local references until the
+// array is filled, and then one at a time.
 class StringList
 {
 public:
     StringList();
     ~StringList();
-    bool add(jstring text); // false when text is null
+    bool add(const wchar_t* text); // false when text is null or memory ran out
+    bool add(const wchar_t* text, size_t length);
     int count() const { return m_count; }
-    // A String[] in collection order, or null when the class or the array
-    // cannot be made. The local references are given up either way.
+    // A String[] in collection order, or null when the class, the array or
+    // a string cannot be made (an OutOfMemoryError stays pending).
     jobjectArray toArray(JNIEnv* env);
 
 private:
     StringList(const StringList&);
     StringList& operator=(const StringList&);
-    jstring* m_items;
+    struct Item
+    {
+        wchar_t* text;
+        size_t length;
+    };
+    Item* m_items;
     int m_count;
     int m_capacity;
 };
+
+// Class and method lookups that return NULL without leaving the lookup's
+// exception pending: callers report a failed lookup as a null result.
+jclass findClass(JNIEnv* env, const char* name);
+jmethodID findMethod(JNIEnv* env, jclass cls, const char* name, const char* signature);
 
 // Boxed java.lang.Integer.
 jobject newInteger(JNIEnv* env, jint value);

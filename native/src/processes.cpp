@@ -35,7 +35,7 @@ bool endsWithTmp(const wchar_t* text)
 }
 
 // Processes by EnumProcesses, with the image path of each that opens.
-void listProcesses(JNIEnv* env, ostra::StringList& entries)
+void listProcesses(ostra::StringList& entries)
 {
     HMODULE psapi = LoadLibraryW(L"Psapi.DLL");
     HMODULE kernel = LoadLibraryW(L"Kernel32.DLL");
@@ -81,7 +81,7 @@ void listProcesses(JNIEnv* env, ostra::StringList& entries)
                         CloseHandle(full);
                     }
                 }
-                entries.add(ostra::newJavaString(env, text));
+                entries.add(text);
             }
             CloseHandle(process);
         }
@@ -95,7 +95,7 @@ void listProcesses(JNIEnv* env, ostra::StringList& entries)
 }
 
 // Processes by a tool-help snapshot: the first module of each.
-void listProcessesBySnapshot(JNIEnv* env, ostra::StringList& entries)
+void listProcessesBySnapshot(ostra::StringList& entries)
 {
     HMODULE kernel = GetModuleHandleW(L"Kernel32.DLL");
     CreateToolhelp32SnapshotFn snapshot =
@@ -126,7 +126,7 @@ void listProcessesBySnapshot(JNIEnv* env, ostra::StringList& entries)
         module.dwSize = sizeof module;
         if (firstModule(modules, &module)) {
             ostra::formatText(text, kEntryUnits, L"%d %ls", static_cast<int>(process.th32ProcessID), module.szExePath);
-            entries.add(ostra::newJavaString(env, text));
+            entries.add(text);
         }
         CloseHandle(modules);
     }
@@ -210,9 +210,9 @@ JNIEXPORT jobjectArray JNICALL OSTRA_JNI(Misc, getRunningModules0)(JNIEnv* env, 
 {
     ostra::switchPrivilege(L"SeDebugPrivilege", !leaveDebugOff);
     ostra::StringList entries;
-    listProcesses(env, entries);
+    listProcesses(entries);
     if (entries.count() == 0)
-        listProcessesBySnapshot(env, entries);
+        listProcessesBySnapshot(entries);
     fflush(stdout);
     return entries.count() ? entries.toArray(env) : NULL;
 }
@@ -223,7 +223,7 @@ JNIEXPORT jobjectArray JNICALL OSTRA_JNI(Misc, getEnvVarPairs0)(JNIEnv* env, jcl
     wchar_t* block = GetEnvironmentStringsW();
     if (block) {
         for (const wchar_t* entry = block; *entry; entry += wcslen(entry) + 1)
-            entries.add(ostra::newJavaString(env, entry));
+            entries.add(entry);
         FreeEnvironmentStringsW(block);
     }
     return entries.toArray(env);

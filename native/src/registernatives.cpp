@@ -39,8 +39,6 @@ const int kMethodCount = sizeof(kMethods) / sizeof(kMethods[0]);
 #define OSTRA_CLASS_ROW(cls) #cls,
 const char* const kClasses[] = {OSTRA_CLASS_LIST(OSTRA_CLASS_ROW)};
 
-const size_t kMaxMethodsPerClass = 16;
-
 bool registerClass(JNIEnv* env, HMODULE module, Callback callback, const char* className)
 {
     char classPath[256];
@@ -58,7 +56,8 @@ bool registerClass(JNIEnv* env, HMODULE module, Callback callback, const char* c
         return false;
     }
 
-    JNINativeMethod methods[kMaxMethodsPerClass];
+    // Room for every method of the library: no class can overrun it.
+    JNINativeMethod methods[kMethodCount];
     jint count = 0;
     for (int i = 0; i < kMethodCount; ++i) {
         const Method& method = kMethods[i];

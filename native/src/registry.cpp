@@ -39,6 +39,11 @@ HKEY openKey(JNIEnv* env, jint root, jstring path, KeyAccess access, jint view)
     if (!parent)
         return NULL;
     wchar_t* nativePath = newWide(env, path);
+    if (env->ExceptionCheck()) {
+        // A path whose copy failed must not open the root key itself.
+        freeWide(nativePath);
+        return NULL;
+    }
     HKEY key = NULL;
     LONG status;
     switch (access) {
@@ -115,10 +120,8 @@ jobject multiStringArray(JNIEnv* env, const wchar_t* data, DWORD size)
         size_t length = 0;
         while (position + length < units && data[position + length] != 0)
             ++length;
-        jstring text = newJavaString(env, data + position, static_cast<jsize>(length));
-        if (!text)
+        if (!list.add(data + position, length))
             return NULL;
-        list.add(text);
         position += length + 1;
     }
     return list.toArray(env);
@@ -137,9 +140,9 @@ jobject valueObject(JNIEnv* env, DWORD type, const BYTE* data, DWORD size)
         if (type == REG_SZ || !string)
             return string;
         jobject wrapped = NULL;
-        jclass expandString = env->FindClass("com/ostrakit/api/windows/WinRegistry$ExpandString");
+        jclass expandString = findClass(env, "com/ostrakit/api/windows/WinRegistry$ExpandString");
         if (expandString) {
-            jmethodID constructor = env->GetMethodID(expandString, "<init>", "(Ljava/lang/String;)V");
+            jmethodID constructor = findMethod(env, expandString, "<init>", "(Ljava/lang/String;)V");
             if (constructor)
                 wrapped = env->NewObject(expandString, constructor, string);
             env->DeleteLocalRef(expandString);
@@ -251,11 +254,12 @@ jobjectArray listNames(JNIEnv* env, jint root, jstring path, jint view, bool sub
         const LONG status = subkeys
             ? RegEnumKeyExW(key, index, name, &length, NULL, className, &classLength, NULL)
             : RegEnumValueW(key, index, name, &length, NULL, NULL, NULL, NULL);
-        if (status == ERROR_NO_MORE_ITEMS)
+        // A name too long for the buffer skips the entry; any other failure
+        // (the end of the list, the key deleted meanwhile) ends the listing.
+        if (status == ERROR_MORE_DATA)
+            continue;
+        if (status != ERROR_SUCCESS || !list.add(name, length))
             break;
-        // Another failure (a name too long for the buffer) skips the entry.
-        if (status == ERROR_SUCCESS)
-            list.add(newJavaString(env, name, static_cast<jsize>(length)));
     }
     free(name);
     free(className);
@@ -315,7 +319,8 @@ JNIEXPORT jboolean JNICALL OSTRA_JNI(Registry, setValue0)(JNIEnv* env, jclass, j
     DWORD size = 0;
     DWORD type = 0;
     jboolean result = JNI_FALSE;
-    if (buffer && fillBuffer(env, value, typeCode, buffer, &size, &type)) {
+    // A name whose copy failed must not write the key's default value.
+    if (buffer && !env->ExceptionCheck() && fillBuffer(env, value, typeCode, buffer, &size, &type)) {
         if (RegSetValueExW(key, valueName, 0, type, buffer, size) == ERROR_SUCCESS) {
             result = JNI_TRUE;
         } else {
@@ -336,7 +341,8 @@ JNIEXPORT void JNICALL OSTRA_JNI(Registry, deleteValue0)(JNIEnv* env, jclass, ji
     if (!key)
         return;
     wchar_t* valueName = newWide(env, name);
-    RegDeleteValueW(key, valueName);
+    if (!env->ExceptionCheck())
+        RegDeleteValueW(key, valueName);
     freeWide(valueName);
     RegCloseKey(key);
 }
@@ -345,8 +351,13 @@ JNIEXPORT void JNICALL OSTRA_JNI(Registry, deleteKey0)(JNIEnv* env, jclass, jint
                                                       jboolean onlyIfEmpty, jint view)
 {
     HKEY parent = rootKey(root);
-    if (!parent)
+    wchar_t* nativePath = newWide(env, path);
+    // No path (or no copy of it) would name the root key itself, and the
+    // tree walk would then delete every key below the root.
+    if (!parent || !nativePath || !nativePath[0] || env->ExceptionCheck()) {
+        freeWide(nativePath);
         return;
+    }
     if (onlyIfEmpty) {
         HKEY key = openKey(env, root, path, OpenForReadWrite, view);
         if (key) {
@@ -355,11 +366,12 @@ JNIEXPORT void JNICALL OSTRA_JNI(Registry, deleteKey0)(JNIEnv* env, jclass, jint
             const LONG status =
                 RegQueryInfoKeyW(key, NULL, NULL, NULL, &subkeys, NULL, NULL, &values, NULL, NULL, NULL, NULL);
             RegCloseKey(key);
-            if (status != ERROR_SUCCESS || subkeys > 0 || values > 0)
+            if (status != ERROR_SUCCESS || subkeys > 0 || values > 0) {
+                freeWide(nativePath);
                 return;
+            }
         }
     }
-    wchar_t* nativePath = newWide(env, path);
     deleteTree(parent, nativePath, view);
     freeWide(nativePath);
 }
