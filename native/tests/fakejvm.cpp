@@ -5,6 +5,8 @@
 #include <stdlib.h>
 #include <string.h>
 
+#include <algorithm>
+
 namespace fakejvm {
 
 namespace {
@@ -48,7 +50,36 @@ const char* const kKnownClasses[] = {
     "com/ostrakit/runtime/installer/platform/win32/WinGuiHelper",
 };
 
-Object* obj(jobject reference) { return reinterpret_cast<Object*>(reference); }
+
+const int kGuaranteedLocals = 16;
+
+} // namespace
+
+struct Frame
+{
+    std::vector<Reference*> references;
+    int live = 0;
+    int capacity = kGuaranteedLocals;
+    bool reported = false;
+};
+
+struct ThreadEnv
+{
+    JNIEnv env; // first: a JNIEnv* is a ThreadEnv*
+    DWORD thread;
+    bool exceptionPending = false;
+    std::vector<Frame> frames;
+};
+
+namespace {
+
+ThreadEnv* self(JNIEnv* env, const char* function) { return g_vm->self(env, function); }
+
+// The object a reference stands for; misuse is recorded by the VM.
+Object* obj(ThreadEnv* thread, jobject reference, const char* function)
+{
+    return g_vm->resolve(thread, reference, function);
+}
 
 bool expect(Object* object, Kind kind, const char* function)
 {
@@ -63,6 +94,13 @@ bool expect(Object* object, Kind kind, const char* function)
     return true;
 }
 
+// The object a reference argument stands for, of the expected kind.
+Object* argument(ThreadEnv* thread, jobject reference, Kind kind, const char* function)
+{
+    Object* object = obj(thread, reference, function);
+    return expect(object, kind, function) ? object : nullptr;
+}
+
 void JNICALL unexpected()
 {
     fprintf(stderr, "fake JVM: a JNI function that the stand-in does not provide was called\n");
@@ -70,158 +108,209 @@ void JNICALL unexpected()
     ExitProcess(99);
 }
 
-jclass JNICALL FindClass(JNIEnv*, const char* name)
+jclass JNICALL FindClass(JNIEnv* env, const char* name)
 {
-    if (!g_vm->checkNoException("FindClass"))
+    ThreadEnv* t = self(env, "FindClass");
+    if (!g_vm->checkNoException(t, "FindClass"))
         return nullptr;
     if (!name) {
         g_vm->misuse("FindClass(null)");
         return nullptr;
     }
+    g_vm->lock();
     g_vm->foundClasses.push_back(name);
-    return g_vm->findClass(name);
+    g_vm->unlock();
+    return g_vm->findClass(t, name);
 }
 
-jboolean JNICALL ExceptionCheck(JNIEnv*) { return g_vm->exceptionPending() ? JNI_TRUE : JNI_FALSE; }
-void JNICALL ExceptionClear(JNIEnv*) { g_vm->clearException(); }
-jthrowable JNICALL ExceptionOccurred(JNIEnv*)
+jboolean JNICALL ExceptionCheck(JNIEnv* env) { return self(env, "ExceptionCheck")->exceptionPending ? JNI_TRUE : JNI_FALSE; }
+void JNICALL ExceptionClear(JNIEnv* env) { self(env, "ExceptionClear")->exceptionPending = false; }
+jthrowable JNICALL ExceptionOccurred(JNIEnv* env)
 {
-    return g_vm->exceptionPending() ? reinterpret_cast<jthrowable>(g_vm->newObject(PlainObject, "java/lang/Throwable"))
-                                    : nullptr;
+    ThreadEnv* t = self(env, "ExceptionOccurred");
+    return t->exceptionPending
+        ? reinterpret_cast<jthrowable>(g_vm->local(t, g_vm->newObject(PlainObject, "java/lang/Throwable")))
+        : nullptr;
 }
-void JNICALL DeleteLocalRef(JNIEnv*, jobject) {}
-
-jint JNICALL RegisterNatives(JNIEnv*, jclass cls, const JNINativeMethod* methods, jint count)
+void JNICALL DeleteLocalRef(JNIEnv* env, jobject reference) { g_vm->deleteLocal(self(env, "DeleteLocalRef"), reference); }
+jint JNICALL EnsureLocalCapacity(JNIEnv* env, jint capacity)
 {
-    if (!g_vm->checkNoException("RegisterNatives") || !expect(obj(cls), ClassObject, "RegisterNatives"))
+    ThreadEnv* t = self(env, "EnsureLocalCapacity");
+    if (!g_vm->checkNoException(t, "EnsureLocalCapacity"))
         return -1;
-    const std::string& className = obj(cls)->className;
+    g_vm->ensureCapacity(t, capacity);
+    return 0;
+}
+
+jint JNICALL RegisterNatives(JNIEnv* env, jclass cls, const JNINativeMethod* methods, jint count)
+{
+    ThreadEnv* t = self(env, "RegisterNatives");
+    if (!g_vm->checkNoException(t, "RegisterNatives"))
+        return -1;
+    Object* target = argument(t, cls, ClassObject, "RegisterNatives");
+    if (!target)
+        return -1;
+    const std::string& className = target->className;
     if (className == g_vm->registerFailure())
         return g_vm->registerResult();
+    g_vm->lock();
     for (jint i = 0; i < count; ++i) {
         if (!methods[i].name || !methods[i].signature || !methods[i].fnPtr)
             g_vm->misuse("RegisterNatives with an incomplete entry");
         g_vm->registrations.push_back({className, methods[i].name ? methods[i].name : "",
                                        methods[i].signature ? methods[i].signature : "", methods[i].fnPtr});
     }
+    g_vm->unlock();
     return 0;
 }
 
-jmethodID JNICALL GetMethodID(JNIEnv*, jclass cls, const char* name, const char* signature)
+jmethodID JNICALL GetMethodID(JNIEnv* env, jclass cls, const char* name, const char* signature)
 {
-    if (!g_vm->checkNoException("GetMethodID") || !expect(obj(cls), ClassObject, "GetMethodID"))
+    ThreadEnv* t = self(env, "GetMethodID");
+    if (!g_vm->checkNoException(t, "GetMethodID"))
+        return nullptr;
+    Object* target = argument(t, cls, ClassObject, "GetMethodID");
+    if (!target)
         return nullptr;
     for (const MethodDesc& method : kMethods) {
-        if (obj(cls)->className == method.className && strcmp(name, method.name) == 0
+        if (target->className == method.className && strcmp(name, method.name) == 0
             && strcmp(signature, method.signature) == 0)
             return reinterpret_cast<jmethodID>(const_cast<MethodDesc*>(&method));
     }
-    g_vm->throwNew(); // NoSuchMethodError
+    g_vm->throwNew(t); // NoSuchMethodError
     return nullptr;
 }
 
-jobject JNICALL NewObjectV(JNIEnv*, jclass cls, jmethodID id, va_list args)
+jobject JNICALL NewObjectV(JNIEnv* env, jclass cls, jmethodID id, va_list args)
 {
-    if (!g_vm->checkNoException("NewObject") || !expect(obj(cls), ClassObject, "NewObject") || !id)
+    ThreadEnv* t = self(env, "NewObject");
+    if (!g_vm->checkNoException(t, "NewObject"))
+        return nullptr;
+    Object* target = argument(t, cls, ClassObject, "NewObject");
+    if (!target || !id)
         return nullptr;
     const MethodDesc* method = reinterpret_cast<const MethodDesc*>(id);
-    if (strcmp(method->name, "<init>") != 0 || obj(cls)->className != method->className) {
+    if (strcmp(method->name, "<init>") != 0 || target->className != method->className) {
         g_vm->misuse("NewObject with a method that is not a constructor of the class");
         return nullptr;
     }
+    if (!g_vm->allocate(t))
+        return nullptr;
     Object* created = g_vm->newObject(PlainObject, method->className);
     if (strcmp(method->signature, "(I)V") == 0) {
         created->intValue = va_arg(args, jint);
     } else {
         const int count = method->signature[1] == 'I' ? 0 : (strstr(method->signature, ";L") ? 5 : 1);
         for (int i = 0; i < count; ++i)
-            created->items.push_back(obj(va_arg(args, jobject)));
+            created->items.push_back(obj(t, va_arg(args, jobject), "NewObject"));
     }
-    return reinterpret_cast<jobject>(created);
+    return g_vm->local(t, created);
 }
 
-jint JNICALL CallIntMethodV(JNIEnv*, jobject target, jmethodID id, va_list)
+jint JNICALL CallIntMethodV(JNIEnv* env, jobject target, jmethodID id, va_list)
 {
-    if (!g_vm->checkNoException("CallIntMethod") || !expect(obj(target), PlainObject, "CallIntMethod") || !id)
+    ThreadEnv* t = self(env, "CallIntMethod");
+    if (!g_vm->checkNoException(t, "CallIntMethod"))
+        return 0;
+    Object* object = argument(t, target, PlainObject, "CallIntMethod");
+    if (!object || !id)
         return 0;
     const MethodDesc* method = reinterpret_cast<const MethodDesc*>(id);
-    if (obj(target)->className != method->className) {
+    if (object->className != method->className) {
         g_vm->misuse("CallIntMethod on an object of another class");
         return 0;
     }
-    return obj(target)->intValue;
+    return object->intValue;
 }
 
-jmethodID JNICALL FromReflectedMethod(JNIEnv*, jobject method)
+jmethodID JNICALL FromReflectedMethod(JNIEnv* env, jobject method)
 {
-    if (!g_vm->checkNoException("FromReflectedMethod") || !expect(obj(method), PlainObject, "FromReflectedMethod"))
+    ThreadEnv* t = self(env, "FromReflectedMethod");
+    if (!g_vm->checkNoException(t, "FromReflectedMethod") || !argument(t, method, PlainObject, "FromReflectedMethod"))
         return nullptr;
+    g_vm->lock();
     ++g_vm->fromReflectedMethodCalls;
+    g_vm->unlock();
     return reinterpret_cast<jmethodID>(const_cast<MethodDesc*>(&kReflected));
 }
 
-jlong JNICALL CallLongMethodV(JNIEnv*, jobject target, jmethodID id, va_list)
+jlong JNICALL CallLongMethodV(JNIEnv* env, jobject target, jmethodID id, va_list)
 {
-    if (!g_vm->checkNoException("CallLongMethod") || !expect(obj(target), PlainObject, "CallLongMethod"))
+    ThreadEnv* t = self(env, "CallLongMethod");
+    if (!g_vm->checkNoException(t, "CallLongMethod"))
         return 0;
+    Object* object = argument(t, target, PlainObject, "CallLongMethod");
+    if (!object)
+        return 0;
+    g_vm->lock();
     ++g_vm->callLongMethodCalls;
+    g_vm->unlock();
     if (id != reinterpret_cast<jmethodID>(const_cast<MethodDesc*>(&kReflected))) {
         g_vm->misuse("CallLongMethod with an unknown method");
         return 0;
     }
-    return static_cast<jlong>(obj(target)->intValue) * 16;
+    return static_cast<jlong>(object->intValue) * 16;
 }
 
-jstring JNICALL NewString(JNIEnv*, const jchar* chars, jsize length)
+jstring JNICALL NewString(JNIEnv* env, const jchar* chars, jsize length)
 {
-    if (!g_vm->checkNoException("NewString"))
+    ThreadEnv* t = self(env, "NewString");
+    if (!g_vm->checkNoException(t, "NewString"))
         return nullptr;
     if (length < 0 || (!chars && length > 0)) {
         g_vm->misuse("NewString with a null buffer or a negative length");
         return nullptr;
     }
-    return g_vm->string(std::u16string(reinterpret_cast<const char16_t*>(chars), static_cast<size_t>(length)));
+    if (!g_vm->allocate(t))
+        return nullptr;
+    Object* object = g_vm->newObject(StringObject, "java/lang/String");
+    object->text.assign(reinterpret_cast<const char16_t*>(chars), static_cast<size_t>(length));
+    return reinterpret_cast<jstring>(g_vm->local(t, object));
 }
 
-jsize JNICALL GetStringLength(JNIEnv*, jstring text)
+jsize JNICALL GetStringLength(JNIEnv* env, jstring text)
 {
-    if (!g_vm->checkNoException("GetStringLength") || !expect(obj(text), StringObject, "GetStringLength"))
+    ThreadEnv* t = self(env, "GetStringLength");
+    if (!g_vm->checkNoException(t, "GetStringLength"))
         return 0;
-    return static_cast<jsize>(obj(text)->text.size());
+    Object* string = argument(t, text, StringObject, "GetStringLength");
+    return string ? static_cast<jsize>(string->text.size()) : 0;
 }
 
 // The characters are handed out as a copy without a terminating NUL, as a VM
 // may do: code that relies on one reads garbage.
-const jchar* JNICALL GetStringChars(JNIEnv*, jstring text, jboolean* isCopy)
+const jchar* JNICALL GetStringChars(JNIEnv* env, jstring text, jboolean* isCopy)
 {
-    if (!g_vm->checkNoException("GetStringChars") || !expect(obj(text), StringObject, "GetStringChars"))
+    ThreadEnv* t = self(env, "GetStringChars");
+    if (!g_vm->checkNoException(t, "GetStringChars"))
         return nullptr;
-    Object* string = obj(text);
+    Object* string = argument(t, text, StringObject, "GetStringChars");
+    if (!string || !g_vm->allocate(t))
+        return nullptr;
     const size_t count = string->text.size();
     jchar* copy = static_cast<jchar*>(malloc((count + 1) * sizeof(jchar)));
     memcpy(copy, string->text.data(), count * sizeof(jchar));
     copy[count] = 0xFFFF;
-    string->pins++;
+    g_vm->pin(copy, string);
     if (isCopy)
         *isCopy = JNI_TRUE;
     return copy;
 }
 
-void JNICALL ReleaseStringChars(JNIEnv*, jstring text, const jchar* chars)
+void JNICALL ReleaseStringChars(JNIEnv* env, jstring text, const jchar* chars)
 {
-    if (!expect(obj(text), StringObject, "ReleaseStringChars"))
-        return;
-    if (obj(text)->pins <= 0)
-        g_vm->misuse("ReleaseStringChars without GetStringChars");
-    obj(text)->pins--;
-    free(const_cast<jchar*>(chars));
+    ThreadEnv* t = self(env, "ReleaseStringChars");
+    Object* string = argument(t, text, StringObject, "ReleaseStringChars");
+    if (string && g_vm->unpin(chars, string, true, "ReleaseStringChars"))
+        free(const_cast<jchar*>(chars));
 }
 
-jsize JNICALL GetArrayLength(JNIEnv*, jarray array)
+jsize JNICALL GetArrayLength(JNIEnv* env, jarray array)
 {
-    if (!g_vm->checkNoException("GetArrayLength"))
+    ThreadEnv* t = self(env, "GetArrayLength");
+    if (!g_vm->checkNoException(t, "GetArrayLength"))
         return 0;
-    Object* object = obj(array);
+    Object* object = obj(t, array, "GetArrayLength");
     if (!object) {
         g_vm->misuse("GetArrayLength(null)");
         return 0;
@@ -235,62 +324,69 @@ jsize JNICALL GetArrayLength(JNIEnv*, jarray array)
     }
 }
 
-jobjectArray JNICALL NewObjectArray(JNIEnv*, jsize length, jclass cls, jobject init)
+jobjectArray JNICALL NewObjectArray(JNIEnv* env, jsize length, jclass cls, jobject init)
 {
-    if (!g_vm->checkNoException("NewObjectArray") || !expect(obj(cls), ClassObject, "NewObjectArray") || length < 0)
+    ThreadEnv* t = self(env, "NewObjectArray");
+    if (!g_vm->checkNoException(t, "NewObjectArray"))
         return nullptr;
-    Object* array = g_vm->newObject(ObjectArray, obj(cls)->className);
-    array->items.assign(static_cast<size_t>(length), obj(init));
-    return reinterpret_cast<jobjectArray>(array);
+    Object* elementClass = argument(t, cls, ClassObject, "NewObjectArray");
+    if (!elementClass || length < 0 || !g_vm->allocate(t))
+        return nullptr;
+    Object* array = g_vm->newObject(ObjectArray, elementClass->className);
+    array->items.assign(static_cast<size_t>(length), obj(t, init, "NewObjectArray"));
+    return reinterpret_cast<jobjectArray>(g_vm->local(t, array));
 }
 
-jobject JNICALL GetObjectArrayElement(JNIEnv*, jobjectArray array, jsize index)
+jobject JNICALL GetObjectArrayElement(JNIEnv* env, jobjectArray array, jsize index)
 {
-    if (!g_vm->checkNoException("GetObjectArrayElement") || !expect(obj(array), ObjectArray, "GetObjectArrayElement"))
+    ThreadEnv* t = self(env, "GetObjectArrayElement");
+    if (!g_vm->checkNoException(t, "GetObjectArrayElement"))
         return nullptr;
-    if (index < 0 || static_cast<size_t>(index) >= obj(array)->items.size()) {
+    Object* object = argument(t, array, ObjectArray, "GetObjectArrayElement");
+    if (!object)
+        return nullptr;
+    if (index < 0 || static_cast<size_t>(index) >= object->items.size()) {
         g_vm->misuse("GetObjectArrayElement out of bounds");
         return nullptr;
     }
-    return reinterpret_cast<jobject>(obj(array)->items[static_cast<size_t>(index)]);
+    return g_vm->local(t, object->items[static_cast<size_t>(index)]);
 }
 
-void JNICALL SetObjectArrayElement(JNIEnv*, jobjectArray array, jsize index, jobject value)
+void JNICALL SetObjectArrayElement(JNIEnv* env, jobjectArray array, jsize index, jobject value)
 {
-    if (!g_vm->checkNoException("SetObjectArrayElement") || !expect(obj(array), ObjectArray, "SetObjectArrayElement"))
+    ThreadEnv* t = self(env, "SetObjectArrayElement");
+    if (!g_vm->checkNoException(t, "SetObjectArrayElement"))
         return;
-    if (index < 0 || static_cast<size_t>(index) >= obj(array)->items.size()) {
+    Object* object = argument(t, array, ObjectArray, "SetObjectArrayElement");
+    if (!object)
+        return;
+    if (index < 0 || static_cast<size_t>(index) >= object->items.size()) {
         g_vm->misuse("SetObjectArrayElement out of bounds");
         return;
     }
-    obj(array)->items[static_cast<size_t>(index)] = obj(value);
+    object->items[static_cast<size_t>(index)] = obj(t, value, "SetObjectArrayElement");
 }
 
-jbyteArray JNICALL NewByteArray(JNIEnv*, jsize length)
+jbyteArray JNICALL NewByteArray(JNIEnv* env, jsize length)
 {
-    if (!g_vm->checkNoException("NewByteArray"))
+    ThreadEnv* t = self(env, "NewByteArray");
+    if (!g_vm->checkNoException(t, "NewByteArray"))
         return nullptr;
+    g_vm->lock();
     g_vm->newByteArrayCalls++;
+    g_vm->unlock();
     if (length < 0) {
-        g_vm->throwNew(); // NegativeArraySizeException
+        g_vm->throwNew(t); // NegativeArraySizeException
         return nullptr;
     }
-    return g_vm->newBytes(static_cast<size_t>(length));
+    if (!g_vm->allocate(t))
+        return nullptr;
+    return g_vm->newBytes(t, static_cast<size_t>(length));
 }
 
 // Element copies are recycled, as a VM hands them out from its own heap:
 // fresh multi-megabyte allocations for every call (slow under Wine) would
 // otherwise dominate any timing of the library.
-CRITICAL_SECTION* bufferLock()
-{
-    static CRITICAL_SECTION lock;
-    static bool initialised = [] {
-        InitializeCriticalSection(&lock);
-        return true;
-    }();
-    (void)initialised;
-    return &lock;
-}
 std::multimap<size_t, void*>& spareBuffers()
 {
     static std::multimap<size_t, void*> spare;
@@ -304,7 +400,7 @@ std::map<void*, size_t>& bufferSizes()
 
 void* takeBuffer(size_t size)
 {
-    EnterCriticalSection(bufferLock());
+    g_vm->lock();
     void* buffer = nullptr;
     auto it = spareBuffers().find(size);
     if (it != spareBuffers().end()) {
@@ -314,19 +410,15 @@ void* takeBuffer(size_t size)
         buffer = malloc(size);
         bufferSizes()[buffer] = size;
     }
-    LeaveCriticalSection(bufferLock());
+    g_vm->unlock();
     return buffer;
 }
 
 void giveBuffer(void* buffer)
 {
-    EnterCriticalSection(bufferLock());
-    auto it = bufferSizes().find(buffer);
-    if (it != bufferSizes().end())
-        spareBuffers().insert({it->second, buffer});
-    else
-        free(buffer);
-    LeaveCriticalSection(bufferLock());
+    g_vm->lock();
+    spareBuffers().insert({bufferSizes()[buffer], buffer});
+    g_vm->unlock();
 }
 
 template <typename T>
@@ -335,7 +427,7 @@ T* pin(std::vector<T>& data, Object* object, jboolean* isCopy)
     T* copy = static_cast<T*>(takeBuffer(data.size() * sizeof(T) + 1));
     if (!data.empty())
         memcpy(copy, data.data(), data.size() * sizeof(T));
-    object->pins++;
+    g_vm->pin(copy, object);
     if (isCopy)
         *isCopy = JNI_TRUE;
     return copy;
@@ -344,76 +436,62 @@ T* pin(std::vector<T>& data, Object* object, jboolean* isCopy)
 template <typename T>
 void unpin(std::vector<T>& data, Object* object, T* elements, jint mode, const char* function)
 {
-    if (object->pins <= 0)
-        g_vm->misuse(std::string(function) + " without a matching Get");
+    if (!g_vm->unpin(elements, object, mode != JNI_COMMIT, function))
+        return;
     if (mode != JNI_ABORT && !data.empty())
         memcpy(data.data(), elements, data.size() * sizeof(T));
-    if (mode != JNI_COMMIT) {
-        object->pins--;
+    if (mode != JNI_COMMIT)
         giveBuffer(elements);
+}
+
+#define OSTRA_PRIMITIVE_ARRAY(Type, jtype, jarrayType, Kind, field)                                             \
+    jtype* JNICALL Get##Type##ArrayElements(JNIEnv* env, jarrayType array, jboolean* isCopy)                  \
+    {                                                                                                          \
+        ThreadEnv* t = self(env, "Get" #Type "ArrayElements");                                                 \
+        if (!g_vm->checkNoException(t, "Get" #Type "ArrayElements"))                                          \
+            return nullptr;                                                                                    \
+        Object* object = argument(t, array, Kind, "Get" #Type "ArrayElements");                               \
+        return object && g_vm->allocate(t) ? pin(object->field, object, isCopy) : nullptr;                                          \
+    }                                                                                                          \
+    void JNICALL Release##Type##ArrayElements(JNIEnv* env, jarrayType array, jtype* elements, jint mode)      \
+    {                                                                                                          \
+        ThreadEnv* t = self(env, "Release" #Type "ArrayElements");                                             \
+        if (Object* object = argument(t, array, Kind, "Release" #Type "ArrayElements"))                       \
+            unpin(object->field, object, elements, mode, "Release" #Type "ArrayElements");                     \
     }
-}
 
-jbyte* JNICALL GetByteArrayElements(JNIEnv*, jbyteArray array, jboolean* isCopy)
-{
-    if (!g_vm->checkNoException("GetByteArrayElements") || !expect(obj(array), ByteArray, "GetByteArrayElements"))
-        return nullptr;
-    return pin(obj(array)->bytes, obj(array), isCopy);
-}
+OSTRA_PRIMITIVE_ARRAY(Byte, jbyte, jbyteArray, ByteArray, bytes)
+OSTRA_PRIMITIVE_ARRAY(Boolean, jboolean, jbooleanArray, BooleanArray, flags)
+OSTRA_PRIMITIVE_ARRAY(Int, jint, jintArray, IntArray, ints)
 
-void JNICALL ReleaseByteArrayElements(JNIEnv*, jbyteArray array, jbyte* elements, jint mode)
+void JNICALL GetByteArrayRegion(JNIEnv* env, jbyteArray array, jsize start, jsize length, jbyte* buffer)
 {
-    if (expect(obj(array), ByteArray, "ReleaseByteArrayElements"))
-        unpin(obj(array)->bytes, obj(array), elements, mode, "ReleaseByteArrayElements");
-}
-
-jboolean* JNICALL GetBooleanArrayElements(JNIEnv*, jbooleanArray array, jboolean* isCopy)
-{
-    if (!g_vm->checkNoException("GetBooleanArrayElements")
-        || !expect(obj(array), BooleanArray, "GetBooleanArrayElements"))
-        return nullptr;
-    return pin(obj(array)->flags, obj(array), isCopy);
-}
-
-void JNICALL ReleaseBooleanArrayElements(JNIEnv*, jbooleanArray array, jboolean* elements, jint mode)
-{
-    if (expect(obj(array), BooleanArray, "ReleaseBooleanArrayElements"))
-        unpin(obj(array)->flags, obj(array), elements, mode, "ReleaseBooleanArrayElements");
-}
-
-jint* JNICALL GetIntArrayElements(JNIEnv*, jintArray array, jboolean* isCopy)
-{
-    if (!g_vm->checkNoException("GetIntArrayElements") || !expect(obj(array), IntArray, "GetIntArrayElements"))
-        return nullptr;
-    return pin(obj(array)->ints, obj(array), isCopy);
-}
-
-void JNICALL ReleaseIntArrayElements(JNIEnv*, jintArray array, jint* elements, jint mode)
-{
-    if (expect(obj(array), IntArray, "ReleaseIntArrayElements"))
-        unpin(obj(array)->ints, obj(array), elements, mode, "ReleaseIntArrayElements");
-}
-
-void JNICALL GetByteArrayRegion(JNIEnv*, jbyteArray array, jsize start, jsize length, jbyte* buffer)
-{
-    if (!g_vm->checkNoException("GetByteArrayRegion") || !expect(obj(array), ByteArray, "GetByteArrayRegion"))
+    ThreadEnv* t = self(env, "GetByteArrayRegion");
+    if (!g_vm->checkNoException(t, "GetByteArrayRegion"))
         return;
-    std::vector<jbyte>& data = obj(array)->bytes;
+    Object* object = argument(t, array, ByteArray, "GetByteArrayRegion");
+    if (!object)
+        return;
+    std::vector<jbyte>& data = object->bytes;
     if (start < 0 || length < 0 || static_cast<size_t>(start) + static_cast<size_t>(length) > data.size()) {
-        g_vm->throwNew(); // ArrayIndexOutOfBoundsException
+        g_vm->throwNew(t); // ArrayIndexOutOfBoundsException
         return;
     }
     if (length)
         memcpy(buffer, data.data() + start, static_cast<size_t>(length));
 }
 
-void JNICALL SetByteArrayRegion(JNIEnv*, jbyteArray array, jsize start, jsize length, const jbyte* buffer)
+void JNICALL SetByteArrayRegion(JNIEnv* env, jbyteArray array, jsize start, jsize length, const jbyte* buffer)
 {
-    if (!g_vm->checkNoException("SetByteArrayRegion") || !expect(obj(array), ByteArray, "SetByteArrayRegion"))
+    ThreadEnv* t = self(env, "SetByteArrayRegion");
+    if (!g_vm->checkNoException(t, "SetByteArrayRegion"))
         return;
-    std::vector<jbyte>& data = obj(array)->bytes;
+    Object* object = argument(t, array, ByteArray, "SetByteArrayRegion");
+    if (!object)
+        return;
+    std::vector<jbyte>& data = object->bytes;
     if (start < 0 || length < 0 || static_cast<size_t>(start) + static_cast<size_t>(length) > data.size()) {
-        g_vm->throwNew();
+        g_vm->throwNew(t);
         return;
     }
     if (length)
@@ -427,6 +505,7 @@ Vm& current() { return *g_vm; }
 Vm::Vm()
 {
     g_vm = this;
+    InitializeCriticalSection(&m_lock);
     void** slots = reinterpret_cast<void**>(&m_functions);
     for (size_t i = 0; i < sizeof(m_functions) / sizeof(void*); ++i)
         slots[i] = reinterpret_cast<void*>(&unexpected);
@@ -435,6 +514,7 @@ Vm::Vm()
     m_functions.ExceptionClear = ExceptionClear;
     m_functions.ExceptionOccurred = ExceptionOccurred;
     m_functions.DeleteLocalRef = DeleteLocalRef;
+    m_functions.EnsureLocalCapacity = EnsureLocalCapacity;
     m_functions.RegisterNatives = RegisterNatives;
     m_functions.GetMethodID = GetMethodID;
     m_functions.NewObjectV = NewObjectV;
@@ -451,18 +531,43 @@ Vm::Vm()
     m_functions.SetObjectArrayElement = SetObjectArrayElement;
     m_functions.NewByteArray = NewByteArray;
     m_functions.GetByteArrayElements = GetByteArrayElements;
-    m_functions.ReleaseByteArrayElements = ReleaseByteArrayElements;
-    m_functions.GetBooleanArrayElements = GetBooleanArrayElements;
-    m_functions.ReleaseBooleanArrayElements = ReleaseBooleanArrayElements;
+    m_functions.ReleaseByteArrayElements =
+        ReleaseByteArrayElements;
+    m_functions.GetBooleanArrayElements =
+        GetBooleanArrayElements;
+    m_functions.ReleaseBooleanArrayElements =
+        ReleaseBooleanArrayElements;
     m_functions.GetIntArrayElements = GetIntArrayElements;
-    m_functions.ReleaseIntArrayElements = ReleaseIntArrayElements;
+    m_functions.ReleaseIntArrayElements =
+        ReleaseIntArrayElements;
     m_functions.GetByteArrayRegion = GetByteArrayRegion;
     m_functions.SetByteArrayRegion = SetByteArrayRegion;
-    m_env.functions = &m_functions;
-    for (const char* name : kKnownClasses) {
-        Object* cls = newObject(ClassObject, name);
-        m_classes[name] = cls;
+    for (const char* name : kKnownClasses)
+        m_classes[name] = newObject(ClassObject, name);
+}
+
+JNIEnv* Vm::env()
+{
+    const DWORD id = GetCurrentThreadId();
+    lock();
+    ThreadEnv*& thread = m_threads[id];
+    if (!thread) {
+        thread = new ThreadEnv;
+        thread->env.functions = &m_functions;
+        thread->thread = id;
     }
+    unlock();
+    return &thread->env;
+}
+
+ThreadEnv* Vm::self(JNIEnv* env, const char* function)
+{
+    ThreadEnv* thread = reinterpret_cast<ThreadEnv*>(env);
+    if (thread->thread != GetCurrentThreadId()) {
+        misuse(std::string(function) + " with the JNIEnv of another thread");
+        return reinterpret_cast<ThreadEnv*>(this->env());
+    }
+    return thread;
 }
 
 Object* Vm::newObject(Kind kind, const std::string& className)
@@ -470,43 +575,211 @@ Object* Vm::newObject(Kind kind, const std::string& className)
     Object* object = new Object;
     object->kind = kind;
     object->className = className;
-    m_objects.push_back(object);
     return object;
 }
 
-bool Vm::isMissing(const std::string& name) const
+Reference* Vm::newReference(Object* object, ThreadEnv* owner)
 {
-    for (const std::string& missing : m_missingClasses) {
-        if (missing == name)
-            return true;
+    Reference* reference = new Reference{object, owner, true};
+    if (owner && !owner->frames.empty()) {
+        Frame& frame = owner->frames.back();
+        frame.references.push_back(reference);
+        if (++frame.live > frame.capacity && !frame.reported) {
+            frame.reported = true;
+            misuse("more than " + std::to_string(frame.capacity)
+                   + " local references live in one native call (EnsureLocalCapacity was not called for them)");
+        }
+    } else {
+        reference->owner = nullptr; // made outside any native call: the test holds it
     }
-    return false;
+    return reference;
 }
 
-jclass Vm::findClass(const char* name)
+jobject Vm::local(ThreadEnv* thread, Object* object)
 {
-    auto it = m_classes.find(name);
-    if (it == m_classes.end() || isMissing(name)) {
-        throwNew(); // NoClassDefFoundError
+    return object ? reinterpret_cast<jobject>(newReference(object, thread)) : nullptr;
+}
+
+jobject Vm::reference(Object* object)
+{
+    return object ? reinterpret_cast<jobject>(newReference(object, nullptr)) : nullptr;
+}
+
+Object* Vm::resolve(ThreadEnv* thread, jobject reference, const char* function)
+{
+    Reference* handle = reinterpret_cast<Reference*>(reference);
+    if (!handle)
+        return nullptr;
+    if (!handle->live) {
+        misuse(std::string(function) + " with a local reference that was deleted or whose native call returned");
         return nullptr;
     }
-    return reinterpret_cast<jclass>(it->second);
+    if (handle->owner && handle->owner != thread) {
+        misuse(std::string(function) + " with a local reference of another thread");
+        return nullptr;
+    }
+    return handle->target;
 }
 
-bool Vm::checkNoException(const char* function)
+void Vm::deleteLocal(ThreadEnv* thread, jobject reference)
 {
-    if (m_exceptionPending) {
+    Reference* handle = reinterpret_cast<Reference*>(reference);
+    if (!handle)
+        return;
+    if (!handle->live) {
+        misuse("DeleteLocalRef of a reference already deleted");
+        return;
+    }
+    if (!handle->owner)
+        return; // an argument: the caller keeps its own reference
+    if (handle->owner != thread) {
+        misuse("DeleteLocalRef of a local reference of another thread");
+        return;
+    }
+    handle->live = false;
+    for (Frame& frame : thread->frames) {
+        for (Reference* member : frame.references) {
+            if (member == handle) {
+                --frame.live;
+                return;
+            }
+        }
+    }
+}
+
+void Vm::ensureCapacity(ThreadEnv* thread, jint capacity)
+{
+    if (!thread->frames.empty()) {
+        Frame& frame = thread->frames.back();
+        frame.capacity = std::max(frame.capacity, frame.live + static_cast<int>(capacity));
+    }
+}
+
+void Vm::enterNative()
+{
+    reinterpret_cast<ThreadEnv*>(env())->frames.push_back(Frame());
+}
+
+void Vm::leaveNative(jobject result)
+{
+    ThreadEnv* thread = reinterpret_cast<ThreadEnv*>(env());
+    if (thread->frames.empty())
+        return;
+    Reference* kept = reinterpret_cast<Reference*>(result);
+    for (Reference* reference : thread->frames.back().references) {
+        if (reference == kept && reference->live)
+            reference->owner = nullptr; // the caller's now
+        else
+            reference->live = false;
+    }
+    thread->frames.pop_back();
+}
+
+Object* Vm::object(jobject reference)
+{
+    Reference* handle = reinterpret_cast<Reference*>(reference);
+    return handle ? handle->target : nullptr;
+}
+
+void Vm::misuse(const std::string& what)
+{
+    lock();
+    m_misuse.push_back(what);
+    unlock();
+}
+
+void Vm::setMissingClass(const std::string& name)
+{
+    lock();
+    m_missingClasses.push_back(name);
+    unlock();
+}
+
+void Vm::clearMissingClasses()
+{
+    lock();
+    m_missingClasses.clear();
+    unlock();
+}
+
+void Vm::failRegistrationOf(const std::string& className, jint result)
+{
+    m_registerFailure = className;
+    m_registerResult = result;
+}
+
+jclass Vm::findClass(ThreadEnv* thread, const char* name)
+{
+    lock();
+    auto it = m_classes.find(name);
+    bool missing = it == m_classes.end();
+    for (const std::string& absent : m_missingClasses)
+        missing = missing || absent == name;
+    unlock();
+    if (missing) {
+        throwNew(thread); // NoClassDefFoundError
+        return nullptr;
+    }
+    return reinterpret_cast<jclass>(local(thread, it->second));
+}
+
+bool Vm::checkNoException(ThreadEnv* thread, const char* function)
+{
+    if (thread->exceptionPending) {
         misuse(std::string(function) + " called with an exception pending");
         return false;
     }
     return true;
 }
 
+void Vm::throwNew(ThreadEnv* thread) { thread->exceptionPending = true; }
+bool Vm::exceptionPending() { return reinterpret_cast<ThreadEnv*>(env())->exceptionPending; }
+void Vm::clearException() { reinterpret_cast<ThreadEnv*>(env())->exceptionPending = false; }
+
+void Vm::failAllocationsAfter(int count)
+{
+    lock();
+    m_allocationsLeft = count;
+    unlock();
+}
+
+bool Vm::allocate(ThreadEnv* thread)
+{
+    lock();
+    const bool exhausted = m_allocationsLeft == 0;
+    if (m_allocationsLeft > 0)
+        --m_allocationsLeft;
+    unlock();
+    if (exhausted)
+        throwNew(thread); // OutOfMemoryError
+    return !exhausted;
+}
+
+void Vm::pin(const void* elements, Object* object)
+{
+    lock();
+    m_pins[elements] = object;
+    unlock();
+}
+
+bool Vm::unpin(const void* elements, Object* object, bool release, const char* function)
+{
+    lock();
+    auto it = m_pins.find(elements);
+    const bool known = it != m_pins.end() && it->second == object;
+    if (known && release)
+        m_pins.erase(it);
+    unlock();
+    if (!known)
+        misuse(std::string(function) + " with a pointer that its Get did not return for this object");
+    return known;
+}
+
 jstring Vm::string(const std::u16string& text)
 {
     Object* object = newObject(StringObject, "java/lang/String");
     object->text = text;
-    return reinterpret_cast<jstring>(object);
+    return reinterpret_cast<jstring>(reference(object));
 }
 
 jstring Vm::string(const wchar_t* text)
@@ -518,88 +791,95 @@ jbyteArray Vm::bytes(const std::vector<jbyte>& data)
 {
     Object* object = newObject(ByteArray, "[B");
     object->bytes = data;
-    return reinterpret_cast<jbyteArray>(object);
+    return reinterpret_cast<jbyteArray>(reference(object));
 }
 
-jbyteArray Vm::newBytes(size_t length)
+jbyteArray Vm::newBytes(ThreadEnv* thread, size_t length)
 {
     Object* object = newObject(ByteArray, "[B");
-    EnterCriticalSection(bufferLock());
+    lock();
     auto it = m_spareArrays.find(length);
     if (it != m_spareArrays.end()) {
         object->bytes.swap(it->second);
         m_spareArrays.erase(it);
     }
-    LeaveCriticalSection(bufferLock());
+    unlock();
     object->bytes.assign(length, 0);
-    return reinterpret_cast<jbyteArray>(object);
+    return reinterpret_cast<jbyteArray>(local(thread, object));
 }
 
 void Vm::recycle(jobject array)
 {
-    Object* object = obj(array);
+    Object* object = Vm::object(array);
     if (!object || object->kind != ByteArray)
         return;
-    EnterCriticalSection(bufferLock());
-    m_spareArrays.insert({object->bytes.size(), std::vector<jbyte>()});
-    m_spareArrays.find(object->bytes.size())->second.swap(object->bytes);
-    LeaveCriticalSection(bufferLock());
+    lock();
+    auto spare = m_spareArrays.insert({object->bytes.size(), std::vector<jbyte>()});
+    spare->second.swap(object->bytes);
+    unlock();
 }
 
 jbooleanArray Vm::booleans(const std::vector<jboolean>& data)
 {
     Object* object = newObject(BooleanArray, "[Z");
     object->flags = data;
-    return reinterpret_cast<jbooleanArray>(object);
+    return reinterpret_cast<jbooleanArray>(reference(object));
 }
 
 jintArray Vm::ints(const std::vector<jint>& data)
 {
     Object* object = newObject(IntArray, "[I");
     object->ints = data;
-    return reinterpret_cast<jintArray>(object);
+    return reinterpret_cast<jintArray>(reference(object));
 }
 
 jobjectArray Vm::strings(const std::vector<std::u16string>& texts)
 {
     Object* object = newObject(ObjectArray, "java/lang/String");
-    for (const std::u16string& text : texts)
-        object->items.push_back(obj(string(text)));
-    return reinterpret_cast<jobjectArray>(object);
+    for (const std::u16string& text : texts) {
+        Object* item = newObject(StringObject, "java/lang/String");
+        item->text = text;
+        object->items.push_back(item);
+    }
+    return reinterpret_cast<jobjectArray>(reference(object));
 }
 
 jobject Vm::integer(jint value)
 {
     Object* object = newObject(PlainObject, "java/lang/Integer");
     object->intValue = value;
-    return reinterpret_cast<jobject>(object);
+    return reference(object);
 }
 
-std::u16string Vm::text(jobject reference)
+std::u16string Vm::text(jobject reference) { return text(object(reference)); }
+
+std::u16string Vm::text(const Object* object)
 {
-    Object* object = obj(reference);
     return object && object->kind == StringObject ? object->text : std::u16string();
 }
 
 std::vector<std::string> Vm::takeMisuse()
 {
+    lock();
     std::vector<std::string> result;
     result.swap(m_misuse);
+    unlock();
     return result;
 }
 
-int Vm::unreleasedPins() const
+int Vm::unreleasedPins()
 {
-    int pins = 0;
-    for (const Object* object : m_objects)
-        pins += object->pins;
+    lock();
+    const int pins = static_cast<int>(m_pins.size());
+    unlock();
     return pins;
 }
 
 void Vm::resetPins()
 {
-    for (Object* object : m_objects)
-        object->pins = 0;
+    lock();
+    m_pins.clear();
+    unlock();
 }
 
 } // namespace fakejvm

@@ -130,8 +130,10 @@ std::vector<std::wstring> texts(jobject array)
 {
     std::vector<std::wstring> result;
     if (fakejvm::Object* object = fakejvm::Vm::object(array))
-        for (fakejvm::Object* item : object->items)
-            result.push_back(text(reinterpret_cast<jobject>(item)));
+        for (fakejvm::Object* item : object->items) {
+            const std::u16string value = item ? fakejvm::Vm::text(item) : u(L"<null>");
+            result.push_back(std::wstring(value.begin(), value.end()));
+        }
     return result;
 }
 
@@ -167,6 +169,51 @@ HWND findTopWindow(DWORD processId, const wchar_t* title, bool visibleOnly)
     WindowSearch search = {processId, title, visibleOnly, NULL};
     EnumWindows(matchWindow, reinterpret_cast<LPARAM>(&search));
     return search.found;
+}
+
+namespace {
+void writeSlot(void** slot, void* value)
+{
+    DWORD protection = 0;
+    VirtualProtect(slot, sizeof(void*), PAGE_READWRITE, &protection);
+    *slot = value;
+    VirtualProtect(slot, sizeof(void*), protection, &protection);
+}
+} // namespace
+
+ImportPatch::ImportPatch(const char* function, void* replacement)
+{
+    BYTE* base = reinterpret_cast<BYTE*>(g_library);
+    const IMAGE_NT_HEADERS* headers =
+        reinterpret_cast<const IMAGE_NT_HEADERS*>(base + reinterpret_cast<const IMAGE_DOS_HEADER*>(base)->e_lfanew);
+    const IMAGE_DATA_DIRECTORY& imports = headers->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_IMPORT];
+    for (const IMAGE_IMPORT_DESCRIPTOR* module =
+             reinterpret_cast<const IMAGE_IMPORT_DESCRIPTOR*>(base + imports.VirtualAddress);
+         imports.VirtualAddress && module->Name && !m_slot; ++module) {
+        const IMAGE_THUNK_DATA* names = reinterpret_cast<const IMAGE_THUNK_DATA*>(
+            base + (module->OriginalFirstThunk ? module->OriginalFirstThunk : module->FirstThunk));
+        IMAGE_THUNK_DATA* addresses = reinterpret_cast<IMAGE_THUNK_DATA*>(base + module->FirstThunk);
+        for (size_t i = 0; names[i].u1.AddressOfData; ++i) {
+            if (IMAGE_SNAP_BY_ORDINAL(names[i].u1.Ordinal))
+                continue;
+            const IMAGE_IMPORT_BY_NAME* name =
+                reinterpret_cast<const IMAGE_IMPORT_BY_NAME*>(base + names[i].u1.AddressOfData);
+            if (strcmp(reinterpret_cast<const char*>(name->Name), function) == 0) {
+                m_slot = reinterpret_cast<void**>(&addresses[i].u1.Function);
+                break;
+            }
+        }
+    }
+    if (m_slot) {
+        m_original = *m_slot;
+        writeSlot(m_slot, replacement);
+    }
+}
+
+ImportPatch::~ImportPatch()
+{
+    if (m_slot)
+        writeSlot(m_slot, m_original);
 }
 
 bool underWine()

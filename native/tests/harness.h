@@ -7,6 +7,7 @@
 #include <stdio.h>
 #include <functional>
 #include <string>
+#include <type_traits>
 #include <vector>
 
 namespace harness {
@@ -79,13 +80,39 @@ inline std::string show(bool value) { return value ? "true" : "false"; }
 // The library under test.
 HMODULE library();
 void* exportAddress(const char* className, const char* method, int argumentBytes);
+fakejvm::Vm& vm();
+
+// A native method called as Java calls it: in a frame of local references
+// of its own, which ends with the call except for the reference returned.
 template <typename F>
-F bind(const char* className, const char* method, int argumentBytes)
+struct Native
 {
-    return reinterpret_cast<F>(exportAddress(className, method, argumentBytes));
+    F function;
+    template <typename... Arguments>
+    auto operator()(Arguments... arguments) const -> decltype(function(arguments...))
+    {
+        typedef decltype(function(arguments...)) Result;
+        vm().enterNative();
+        if constexpr (std::is_void<Result>::value) {
+            function(arguments...);
+            vm().leaveNative(nullptr);
+        } else {
+            Result result = function(arguments...);
+            if constexpr (std::is_convertible<Result, jobject>::value)
+                vm().leaveNative(result);
+            else
+                vm().leaveNative(nullptr);
+            return result;
+        }
+    }
+};
+
+template <typename F>
+Native<F> bind(const char* className, const char* method, int argumentBytes)
+{
+    return Native<F>{reinterpret_cast<F>(exportAddress(className, method, argumentBytes))};
 }
 
-fakejvm::Vm& vm();
 JNIEnv* env();
 // An exception the current test expects to be left pending (checked and cleared).
 void expectPendingException();
@@ -100,6 +127,22 @@ std::string capturedOutput(const std::function<void()>& action);
 std::wstring text(jobject javaString);
 // The texts of a Java String[] (empty for null).
 std::vector<std::wstring> texts(jobject array);
+
+// Replaces, while it lives, the library's import of a system function by
+// another: the library's own code then calls the replacement.
+class ImportPatch
+{
+public:
+    ImportPatch(const char* function, void* replacement);
+    ~ImportPatch();
+    bool applied() const { return m_slot != nullptr; }
+
+private:
+    ImportPatch(const ImportPatch&) = delete;
+    ImportPatch& operator=(const ImportPatch&) = delete;
+    void** m_slot = nullptr;
+    void* m_original = nullptr;
+};
 
 // The first top-level window of a process (0: of any process) with exactly
 // this title, or NULL.

@@ -109,7 +109,7 @@ DWORD WINAPI writerThread(void* parameter)
     jlong client = bind<NameFn>(kClass, "connectClient0", 12)(env(), nullptr, javaVm.string(args->name.c_str()));
     if (client == 0)
         return 1;
-    WriteFn write = bind<WriteFn>(kClass, "writeDataBlock0", 20);
+    auto write = bind<WriteFn>(kClass, "writeDataBlock0", 20);
     args->ok = true;
     for (size_t i = 0; i < args->sizes.size(); ++i) {
         std::vector<jbyte> block(args->sizes[i]);
@@ -158,7 +158,7 @@ TEST_CASE(Pipes, wireFormatOfEmptyAnd300ByteBlocks)
     CHECK(memcmp(wire.data() + 4, payload.data(), 300) == 0);
 
     // And the other way round: raw blocks read through the library.
-    ReadFn read = bind<ReadFn>(kClass, "readDataBlock0", 16);
+    auto read = bind<ReadFn>(kClass, "readDataBlock0", 16);
     pair.writeRaw("\0\0\0\0", 4);
     fakejvm::Object* empty = fakejvm::Vm::object(read(env(), nullptr, pair.server));
     REQUIRE(empty);
@@ -194,7 +194,7 @@ TEST_CASE(Pipes, sixtyFourMebibytesInMixedBlocksArriveIntact)
     REQUIRE(server != -1);
     HANDLE thread = CreateThread(NULL, 0, writerThread, &args, 0, NULL);
     CHECK(bind<ConnectFn>(kClass, "connectNamedPipe0", 16)(env(), nullptr, server));
-    ReadFn read = bind<ReadFn>(kClass, "readDataBlock0", 16);
+    auto read = bind<ReadFn>(kClass, "readDataBlock0", 16);
     size_t received = 0;
     bool intact = true;
     for (size_t i = 0; i < args.sizes.size(); ++i) {
@@ -231,7 +231,7 @@ TEST_CASE(Pipes, serverCanTakeANewClientAfterDisconnect)
     args.sizes = {5, 0};
     jlong server = bind<NameFn>(kClass, "createListener0", 12)(env(), nullptr, vm().string(args.name.c_str()));
     REQUIRE(server != -1);
-    ReadFn read = bind<ReadFn>(kClass, "readDataBlock0", 16);
+    auto read = bind<ReadFn>(kClass, "readDataBlock0", 16);
     for (int round = 0; round < 2; ++round) {
         HANDLE thread = CreateThread(NULL, 0, writerThread, &args, 0, NULL);
         CHECK(bind<ConnectFn>(kClass, "connectNamedPipe0", 16)(env(), nullptr, server));
@@ -249,7 +249,7 @@ TEST_CASE(Pipes, serverCanTakeANewClientAfterDisconnect)
 
 TEST_CASE(Pipes, processQueries)
 {
-    AliveFn alive = bind<AliveFn>(kClass, "isProcessAlive0", 12);
+    auto alive = bind<AliveFn>(kClass, "isProcessAlive0", 12);
     const jint self = bind<PidFn>(kClass, "getCurrentProcessId0", 8)(env(), nullptr);
     CHECK_EQ(static_cast<DWORD>(self), GetCurrentProcessId());
     CHECK(alive(env(), nullptr, self));
@@ -267,10 +267,35 @@ TEST_CASE(Pipes, processQueries)
     CHECK(!alive(env(), nullptr, 0x7FFFFFF0));
 }
 
-SLOW_TEST_CASE(Pipes, clientGivesUpOnANameThatNeverAppears)
+namespace {
+std::vector<DWORD> g_pauses;
+std::vector<DWORD> g_waits;
+void WINAPI recordPause(DWORD milliseconds) { g_pauses.push_back(milliseconds); }
+BOOL WINAPI recordWait(LPCWSTR, DWORD milliseconds)
 {
-    // About 200 half-second waits plus the first wait for the name.
-    const DWORD start = GetTickCount();
-    CHECK_EQ(bind<NameFn>(kClass, "connectClient0", 12)(env(), nullptr, vm().string(pipeName().c_str())), jlong(0));
-    printf("    gave up after %lu ms\n", GetTickCount() - start);
+    g_waits.push_back(milliseconds);
+    SetLastError(ERROR_FILE_NOT_FOUND);
+    return FALSE;
+}
+} // namespace
+
+// The library's pauses and waits are recorded instead of spent: a first
+// wait of five minutes for the name, then 200 retries of a half-second
+// pause and a one-second wait, then 0.
+TEST_CASE(Pipes, clientGivesUpOnANameThatNeverAppears)
+{
+    g_pauses.clear();
+    g_waits.clear();
+    ImportPatch pause("Sleep", reinterpret_cast<void*>(&recordPause));
+    ImportPatch wait("WaitNamedPipeW", reinterpret_cast<void*>(&recordWait));
+    REQUIRE(pause.applied() && wait.applied());
+    const std::string output = capturedOutput([&] {
+        CHECK_EQ(bind<NameFn>(kClass, "connectClient0", 12)(env(), nullptr, vm().string(pipeName().c_str())),
+                 jlong(0));
+    });
+    CHECK(output.find("could not open file 2 ") == 0);
+    CHECK(g_pauses == std::vector<DWORD>(200, 500));
+    std::vector<DWORD> waits(201, 1000);
+    waits[0] = 300000;
+    CHECK(g_waits == waits);
 }

@@ -289,12 +289,41 @@ TEST_CASE(Misc, moveAndDeleteAtReboot)
     DeleteFileW(source.c_str());
 }
 
-TEST_CASE(Misc, frontAndBroadcastReturn)
+namespace {
+bool g_environmentChanged = false;
+
+LRESULT CALLBACK recordSettingChange(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
 {
+    if (message == WM_SETTINGCHANGE && lParam && wcscmp(reinterpret_cast<const wchar_t*>(lParam), L"Environment") == 0)
+        g_environmentChanged = true;
+    return DefWindowProcW(window, message, wParam, lParam);
+}
+} // namespace
+
+// toFront0 brings this process's window before another's, and the broadcast
+// reaches this process's windows with "Environment".
+TEST_CASE(Misc, toFrontAndBroadcastReachOurWindow)
+{
+    WNDCLASSW windowClass = {};
+    windowClass.lpfnWndProc = recordSettingChange;
+    windowClass.hInstance = GetModuleHandleW(NULL);
+    windowClass.lpszClassName = L"OstraOwnWindow";
+    RegisterClassW(&windowClass);
+    HWND own = CreateWindowExW(0, L"OstraOwnWindow", L"Ostra own", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 200,
+                               100, NULL, NULL, GetModuleHandleW(NULL), NULL);
+    REQUIRE(own != NULL);
     Helper helper(L"titled", L"Ostra front");
+    REQUIRE(helper.window != NULL);
+    SetForegroundWindow(helper.window);
+    for (int i = 0; i < 100 && GetForegroundWindow() != helper.window; ++i)
+        Sleep(20);
+    CHECK(GetForegroundWindow() == helper.window);
     bind<VoidFn>("Misc", "toFront0", 8)(env(), nullptr);
+    CHECK(GetForegroundWindow() == own);
+    g_environmentChanged = false;
     bind<VoidFn>("Misc", "broadcastSettingChange0", 8)(env(), nullptr);
-    CHECK(helper.window != NULL);
+    CHECK(g_environmentChanged);
+    DestroyWindow(own);
 }
 
 TEST_CASE(WinGuiHelper, reflectedMethodIsResolvedOnceAndCalledEachTime)
@@ -304,10 +333,10 @@ TEST_CASE(WinGuiHelper, reflectedMethodIsResolvedOnceAndCalledEachTime)
     fakejvm::Object* window = vm().newObject(fakejvm::PlainObject, "java/awt/Window");
     window->intValue = 0x1234;
     const int resolvedBefore = vm().fromReflectedMethodCalls;
-    CHECK_EQ(getHwnd(env(), nullptr, reinterpret_cast<jobject>(method), reinterpret_cast<jobject>(window)),
+    CHECK_EQ(getHwnd(env(), nullptr, vm().reference(method), vm().reference(window)),
              jlong(0x1234 * 16));
     window->intValue = 7;
-    CHECK_EQ(getHwnd(env(), nullptr, reinterpret_cast<jobject>(method), reinterpret_cast<jobject>(window)), jlong(7 * 16));
+    CHECK_EQ(getHwnd(env(), nullptr, vm().reference(method), vm().reference(window)), jlong(7 * 16));
     CHECK(vm().fromReflectedMethodCalls - resolvedBefore <= 1);
     CHECK(vm().fromReflectedMethodCalls >= 1);
     CHECK(vm().callLongMethodCalls >= 2);

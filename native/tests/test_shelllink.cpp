@@ -198,7 +198,7 @@ TEST_CASE(ShellLink, ansiLinkFromByteArrays)
 
 struct UninitialisedCall
 {
-    CreateWideFn create;
+    Native<CreateWideFn> create;
     jstring link;
     jstring target;
     jboolean created;
