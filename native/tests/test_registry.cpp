@@ -4,6 +4,9 @@
 
 #include <string.h>
 
+#include <algorithm>
+#include <functional>
+
 using namespace harness;
 
 namespace {
@@ -59,8 +62,8 @@ public:
     HKEY key = NULL;
 };
 
-GetValueFn getValue() { return bind<GetValueFn>("Registry", "getValue0", 24); }
-SetValueFn setValue() { return bind<SetValueFn>("Registry", "setValue0", 32); }
+auto getValue() { return bind<GetValueFn>("Registry", "getValue0", 24); }
+auto setValue() { return bind<SetValueFn>("Registry", "setValue0", 32); }
 
 jobject read(ScratchKey& key, const wchar_t* name)
 {
@@ -83,7 +86,7 @@ std::vector<std::u16string> stringArray(jobject array)
 TEST_CASE(Registry, everyTypeIsWrittenAndReadBack)
 {
     ScratchKey key;
-    SetValueFn set = setValue();
+    auto set = setValue();
     CHECK(set(env(), nullptr, HKCU, key.java(), vm().string(L"text"), vm().string(L"h\u00e9llo"), 1, 0));
     CHECK(set(env(), nullptr, HKCU, key.java(), vm().string(L"number"), vm().integer(-123456), 2, 0));
     CHECK(set(env(), nullptr, HKCU, key.java(), vm().string(L"list"), vm().strings({u(L"a"), u(L"bc")}), 3, 0));
@@ -159,18 +162,16 @@ TEST_CASE(Registry, dwordShorterThanFourBytes)
     ScratchKey key;
     const BYTE two[] = {0x34, 0x12};
     key.setRaw(L"short", REG_DWORD, two, 2);
+    REQUIRE(key.rawSize(L"short") == 2);
     fakejvm::Object* value = fakejvm::Vm::object(read(key, L"short"));
-    if (!value) {
-        printf("    (this registry refuses a 2-byte REG_DWORD)\n");
-        return;
-    }
+    REQUIRE(value != nullptr);
     CHECK_EQ(value->intValue, 0x1234);
 }
 
 TEST_CASE(Registry, sizeLimits)
 {
     ScratchKey key;
-    SetValueFn set = setValue();
+    auto set = setValue();
     std::u16string long60000(60000, u'x');
     long60000[49998] = u'L';
     CHECK(set(env(), nullptr, HKCU, key.java(), vm().string(L"long"), vm().string(long60000), 1, 0));
@@ -211,24 +212,93 @@ TEST_CASE(Registry, emptyStringInMultiStringArrayIsRefused)
     CHECK_EQ(key.rawSize(L"none"), DWORD(2));
 }
 
-TEST_CASE(Registry, missingExpandStringClassReadsNull)
+TEST_CASE(Registry, missingClassesGiveNullWithNothingPending)
 {
     ScratchKey key;
     key.setRaw(L"e", REG_EXPAND_SZ, L"%PATH%", 14);
+    key.setRaw(L"n", REG_DWORD, "\1\0\0\0", 4);
     vm().setMissingClass("com/ostrakit/api/windows/WinRegistry$ExpandString");
-    jobject value = read(key, L"e");
+    CHECK(read(key, L"e") == nullptr);
+    CHECK(!vm().exceptionPending());
     vm().clearMissingClasses();
-    CHECK(value == nullptr);
-    CHECK(vm().exceptionPending());
-    expectPendingException();
+    vm().setMissingClass("java/lang/Integer");
+    CHECK(read(key, L"n") == nullptr);
+    CHECK(!vm().exceptionPending());
+    CHECK(!setValue()(env(), nullptr, HKCU, key.java(), vm().string(L"m"), vm().integer(5), 2, 0));
+    CHECK(!vm().exceptionPending());
+    vm().clearMissingClasses();
+    CHECK_EQ(key.rawSize(L"m"), DWORD(-1));
+}
+
+// Every allocation point of a call, made to fail in turn: the call stops
+// there with the OutOfMemoryError pending and no further JNI call, and a
+// value name whose copy failed never stands for the default value.
+TEST_CASE(Registry, failedAllocationsStopTheCall)
+{
+    ScratchKey key;
+    key.setRaw(NULL, REG_SZ, L"d", 4);
+    key.setRaw(L"x", REG_SZ, L"x", 4);
+    key.setRaw(L"list", REG_MULTI_SZ, L"a\0bc\0\0", 10);
+    auto deleteValue = bind<DeleteValueFn>("Registry", "deleteValue0", 24);
+    auto enumValues = bind<ListFn>("Registry", "enumValues0", 20);
+    auto environment = bind<jobjectArray(JNICALL*)(JNIEnv*, jclass)>("Misc", "getEnvVarPairs0", 8);
+    const std::function<bool()> calls[] = {
+        [&] { return read(key, L"list") != nullptr; },
+        [&] { return enumValues(env(), nullptr, HKCU, key.java(), 0) != nullptr; },
+        [&] { return environment(env(), nullptr) != nullptr; },
+        [&] {
+            return setValue()(env(), nullptr, HKCU, key.java(), vm().string(L"x"), vm().strings({u(L"p"), u(L"q")}),
+                              3, 0) != JNI_FALSE;
+        },
+        [&] {
+            deleteValue(env(), nullptr, HKCU, key.java(), vm().string(L"x"), 0);
+            return key.rawSize(L"x") == DWORD(-1);
+        },
+    };
+    for (const auto& call : calls) {
+        for (int allowed = 0; allowed < 8; ++allowed) {
+            vm().failAllocationsAfter(allowed);
+            const bool done = call();
+            vm().failAllocationsAfter(-1);
+            CHECK(done != vm().exceptionPending());
+            vm().clearException();
+            for (const std::string& misuse : vm().takeMisuse())
+                fail(__FILE__, __LINE__, "after " + std::to_string(allowed) + " allocations: " + misuse);
+            CHECK_EQ(key.rawSize(NULL), DWORD(4));
+        }
+        key.setRaw(L"x", REG_SZ, L"x", 4);
+    }
+}
+
+// A scratch key stands in for the whole of HKEY_CURRENT_USER, so that a
+// deletion that reached the root would remove only what the test made.
+TEST_CASE(Registry, deleteKeyWithoutAPathDeletesNothing)
+{
+    ScratchKey key;
+    HKEY canary;
+    REQUIRE(RegCreateKeyExW(key.key, L"canary\\below", 0, NULL, 0, KEY_ALL_ACCESS, NULL, &canary, NULL)
+            == ERROR_SUCCESS);
+    RegCloseKey(canary);
+    REQUIRE(RegOverridePredefKey(HKEY_CURRENT_USER, key.key) == ERROR_SUCCESS);
+    auto deleteKey = bind<DeleteKeyFn>("Registry", "deleteKey0", 24);
+    for (jboolean onlyIfEmpty : {JNI_FALSE, JNI_TRUE}) {
+        deleteKey(env(), nullptr, HKCU, nullptr, onlyIfEmpty, 0);
+        deleteKey(env(), nullptr, HKCU, vm().string(L""), onlyIfEmpty, 0);
+        vm().failAllocationsAfter(0);
+        deleteKey(env(), nullptr, HKCU, vm().string(L"canary"), onlyIfEmpty, 0);
+        vm().failAllocationsAfter(-1);
+        vm().clearException();
+    }
+    RegOverridePredefKey(HKEY_CURRENT_USER, NULL);
+    CHECK(key.exists(L"canary\\below"));
 }
 
 TEST_CASE(Registry, deleteKeyOnlyIfEmptyAndWholeTrees)
 {
     ScratchKey key;
-    DeleteKeyFn deleteKey = bind<DeleteKeyFn>("Registry", "deleteKey0", 24);
-    KeyFn createKey = bind<KeyFn>("Registry", "createKey0", 20);
-    KeyFn keyExists = bind<KeyFn>("Registry", "keyExists0", 20);
+    auto deleteKey = bind<DeleteKeyFn>("Registry", "deleteKey0", 24);
+    auto createKey = bind<KeyFn>("Registry", "createKey0", 20);
+    auto keyExists = bind<KeyFn>("Registry", "keyExists0", 20);
     CHECK(createKey(env(), nullptr, HKCU, key.java(L"tree\\a\\deep\\deeper"), 0));
     CHECK(createKey(env(), nullptr, HKCU, key.java(L"tree\\b"), 0));
     CHECK(createKey(env(), nullptr, HKCU, key.java(L"tree\\c\\x"), 0));
@@ -256,9 +326,9 @@ TEST_CASE(Registry, deleteKeyOnlyIfEmptyAndWholeTrees)
 TEST_CASE(Registry, unknownRootCodes)
 {
     ScratchKey key;
-    KeyFn keyExists = bind<KeyFn>("Registry", "keyExists0", 20);
-    KeyFn createKey = bind<KeyFn>("Registry", "createKey0", 20);
-    DeleteKeyFn deleteKey = bind<DeleteKeyFn>("Registry", "deleteKey0", 24);
+    auto keyExists = bind<KeyFn>("Registry", "keyExists0", 20);
+    auto createKey = bind<KeyFn>("Registry", "createKey0", 20);
+    auto deleteKey = bind<DeleteKeyFn>("Registry", "deleteKey0", 24);
     CHECK(keyExists(env(), nullptr, HKCU, key.java(), 0));
     for (jint root : {0, 6}) {
         CHECK(!keyExists(env(), nullptr, root, key.java(), 0));
@@ -273,9 +343,9 @@ TEST_CASE(Registry, unknownRootCodes)
 TEST_CASE(Registry, listingKeysAndValues)
 {
     ScratchKey key;
-    ListFn enumSubKeys = bind<ListFn>("Registry", "enumSubKeys0", 20);
-    ListFn enumValues = bind<ListFn>("Registry", "enumValues0", 20);
-    KeyFn createKey = bind<KeyFn>("Registry", "createKey0", 20);
+    auto enumSubKeys = bind<ListFn>("Registry", "enumSubKeys0", 20);
+    auto enumValues = bind<ListFn>("Registry", "enumValues0", 20);
+    auto createKey = bind<KeyFn>("Registry", "createKey0", 20);
     CHECK(stringArray(enumSubKeys(env(), nullptr, HKCU, key.java(), 0)).empty());
     CHECK(enumSubKeys(env(), nullptr, HKCU, key.java(), 0) != nullptr);
     CHECK(createKey(env(), nullptr, HKCU, key.java(L"one"), 0));
@@ -287,29 +357,60 @@ TEST_CASE(Registry, listingKeysAndValues)
     std::vector<std::u16string> values = stringArray(enumValues(env(), nullptr, HKCU, key.java(), 0));
     CHECK(values.size() == 2);
     CHECK(enumValues(env(), nullptr, HKCU, key.java(L"missing"), 0) == nullptr);
+
+    // Far more names than JNI's 16 guaranteed local references, and one name
+    // too long for the listing's buffer, which is left out.
+    for (int i = 0; i < 300; ++i)
+        key.setRaw((L"v" + std::to_wstring(i)).c_str(), REG_SZ, L"", 2);
+    key.setRaw(std::wstring(5000, L'n').c_str(), REG_SZ, L"", 2);
+    values = stringArray(enumValues(env(), nullptr, HKCU, key.java(), 0));
+    CHECK_EQ(values.size(), size_t(302));
+    CHECK(std::find(values.begin(), values.end(), u(L"v299")) != values.end());
 }
 
-TEST_CASE(Registry, viewFlagsArePassedThrough)
+// HKLM\Software is seen differently by the two views: a key made through
+// one view lies where that view keeps it, and only there.
+TEST_CASE(Registry, viewFlagsChooseTheView)
 {
-    ScratchKey key;
-    KeyFn createKey = bind<KeyFn>("Registry", "createKey0", 20);
-    KeyFn keyExists = bind<KeyFn>("Registry", "keyExists0", 20);
-    DeleteKeyFn deleteKey = bind<DeleteKeyFn>("Registry", "deleteKey0", 24);
+    const jint HKLM = 3;
+    wchar_t name[64];
+    swprintf(name, 64, L"OstraView%lu", GetCurrentProcessId());
+    const std::wstring in64 = std::wstring(L"Software\\") + name;
+    const std::wstring in32 = std::wstring(L"Software\\Wow6432Node\\") + name;
+    auto rawExists = [](const std::wstring& path) {
+        HKEY key;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
+            return false;
+        RegCloseKey(key);
+        return true;
+    };
+    auto createKey = bind<KeyFn>("Registry", "createKey0", 20);
+    auto keyExists = bind<KeyFn>("Registry", "keyExists0", 20);
+    auto deleteKey = bind<DeleteKeyFn>("Registry", "deleteKey0", 24);
+    const jstring path = vm().string((L"Software\\" + std::wstring(name) + L"\\child").c_str());
+    const jstring top = vm().string((L"Software\\" + std::wstring(name)).c_str());
     for (jint view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
-        CHECK(createKey(env(), nullptr, HKCU, key.java(L"viewed\\child"), view));
-        CHECK(keyExists(env(), nullptr, HKCU, key.java(L"viewed\\child"), view));
-        CHECK(setValue()(env(), nullptr, HKCU, key.java(L"viewed"), vm().string(L"v"), vm().integer(1), 2, view));
-        CHECK(getValue()(env(), nullptr, HKCU, key.java(L"viewed"), vm().string(L"v"), view) != nullptr);
+        const jint other = view == KEY_WOW64_32KEY ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
+        const std::wstring& where = view == KEY_WOW64_32KEY ? in32 : in64;
+        const std::wstring& elsewhere = view == KEY_WOW64_32KEY ? in64 : in32;
+        REQUIRE(createKey(env(), nullptr, HKLM, path, view));
+        CHECK(rawExists(where + L"\\child"));
+        CHECK(!rawExists(elsewhere));
+        CHECK(keyExists(env(), nullptr, HKLM, path, view));
+        CHECK(!keyExists(env(), nullptr, HKLM, path, other));
+        CHECK(setValue()(env(), nullptr, HKLM, top, vm().string(L"v"), vm().integer(1), 2, view));
+        CHECK(getValue()(env(), nullptr, HKLM, top, vm().string(L"v"), view) != nullptr);
+        CHECK(getValue()(env(), nullptr, HKLM, top, vm().string(L"v"), other) == nullptr);
         // With view flags the deletion goes through RegDeleteKeyExW.
-        deleteKey(env(), nullptr, HKCU, key.java(L"viewed"), JNI_FALSE, view);
-        CHECK(!key.exists(L"viewed"));
+        deleteKey(env(), nullptr, HKLM, top, JNI_FALSE, view);
+        CHECK(!rawExists(where));
     }
 }
 
 TEST_CASE(Registry, deleteValue)
 {
     ScratchKey key;
-    DeleteValueFn deleteValue = bind<DeleteValueFn>("Registry", "deleteValue0", 24);
+    auto deleteValue = bind<DeleteValueFn>("Registry", "deleteValue0", 24);
     key.setRaw(L"gone", REG_SZ, L"x", 4);
     key.setRaw(NULL, REG_SZ, L"d", 4);
     deleteValue(env(), nullptr, HKCU, key.java(), vm().string(L"gone"), 0);
@@ -319,30 +420,28 @@ TEST_CASE(Registry, deleteValue)
     deleteValue(env(), nullptr, HKCU, key.java(L"missing"), vm().string(L"x"), 0);
 }
 
-TEST_CASE(Registry, saveAndRestoreAsFarAsThePlatformAllows)
+TEST_CASE(Registry, saveAndRestore)
 {
     ScratchKey key;
     ScratchKey target;
-    FileFn saveKey = bind<FileFn>("Registry", "saveKey0", 24);
-    FileFn restoreKey = bind<FileFn>("Registry", "restoreKey0", 24);
+    auto saveKey = bind<FileFn>("Registry", "saveKey0", 24);
+    auto restoreKey = bind<FileFn>("Registry", "restoreKey0", 24);
     key.setRaw(L"saved", REG_SZ, L"yes", 8);
     wchar_t file[MAX_PATH];
     GetTempPathW(MAX_PATH, file);
     wcscat(file, L"ostra-hive.dat");
     DeleteFileW(file);
-    const jboolean saved = saveKey(env(), nullptr, HKCU, key.java(), vm().string(file), 0);
-    printf("    saveKey0: %s, restoreKey0: ", saved ? "true" : "false");
-    if (saved) {
-        CHECK(GetFileAttributesW(file) != INVALID_FILE_ATTRIBUTES);
-        const jboolean restored = restoreKey(env(), nullptr, HKCU, target.java(), vm().string(file), 0);
-        printf("%s\n", restored ? "true" : "false");
-        jobject value = read(target, L"saved");
-        if (restored && !value)
-            printf("    (the platform reports the restore as done but restores nothing)\n");
-        else if (restored)
-            CHECK_EQ(fakejvm::Vm::text(value), u(L"yes"));
+    CHECK(saveKey(env(), nullptr, HKCU, key.java(), vm().string(file), 0));
+    WIN32_FILE_ATTRIBUTE_DATA saved = {};
+    CHECK(GetFileAttributesExW(file, GetFileExInfoStandard, &saved) && saved.nFileSizeLow > 0);
+    CHECK(restoreKey(env(), nullptr, HKCU, target.java(), vm().string(file), 0));
+    jobject value = read(target, L"saved");
+    if (underWine()) {
+        printf("    note: Wine reports every restore as done and restores nothing (read back: %s)\n",
+               value ? "the value" : "nothing");
     } else {
-        printf("not tried\n");
+        CHECK_EQ(fakejvm::Vm::text(value), u(L"yes"));
+        CHECK(!restoreKey(env(), nullptr, HKCU, target.java(), vm().string(L"C:\\no such hive.dat"), 0));
     }
     DeleteFileW(file);
 }
