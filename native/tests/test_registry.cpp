@@ -368,6 +368,51 @@ TEST_CASE(Registry, listingKeysAndValues)
     CHECK(std::find(values.begin(), values.end(), u(L"v299")) != values.end());
 }
 
+namespace {
+struct Listing
+{
+    Native<ListFn> list;
+    bool done = false;
+};
+
+DWORD WINAPI listCurrentUserRoot(void* parameter)
+{
+    Listing* listing = static_cast<Listing*>(parameter);
+    listing->list(env(), nullptr, HKCU, nullptr, 0);
+    listing->done = true;
+    return 0;
+}
+} // namespace
+
+// A key deleted while it is listed: every further entry fails with another
+// status than "no more items", and the listing must end there.
+TEST_CASE(Registry, listingEndsWhenTheKeyIsDeleted)
+{
+    ScratchKey key;
+    HKEY doomed;
+    REQUIRE(RegCreateKeyExW(key.key, L"doomed", 0, NULL, 0, KEY_ALL_ACCESS, NULL, &doomed, NULL) == ERROR_SUCCESS);
+    RegSetValueExW(doomed, L"v", 0, REG_SZ, reinterpret_cast<const BYTE*>(L""), 2);
+    HKEY child;
+    RegCreateKeyExW(doomed, L"child", 0, NULL, 0, KEY_ALL_ACCESS, NULL, &child, NULL);
+    RegCloseKey(child);
+    RegDeleteTreeW(key.key, L"doomed");
+    wchar_t name[16];
+    DWORD length = 16;
+    CHECK_EQ(RegEnumValueW(doomed, 0, name, &length, NULL, NULL, NULL, NULL), LONG(ERROR_KEY_DELETED));
+    // The open handle of the deleted key stands in for HKEY_CURRENT_USER.
+    REQUIRE(RegOverridePredefKey(HKEY_CURRENT_USER, doomed) == ERROR_SUCCESS);
+    for (const char* method : {"enumValues0", "enumSubKeys0"}) {
+        Listing listing{bind<ListFn>("Registry", method, 20)};
+        HANDLE thread = CreateThread(NULL, 0, listCurrentUserRoot, &listing, 0, NULL);
+        WaitForSingleObject(thread, 20000);
+        CloseHandle(thread);
+        if (!listing.done)
+            fail(__FILE__, __LINE__, std::string(method) + " goes on listing a deleted key");
+    }
+    RegOverridePredefKey(HKEY_CURRENT_USER, NULL);
+    RegCloseKey(doomed);
+}
+
 // HKLM\Software is seen differently by the two views: a key made through
 // one view lies where that view keeps it, and only there.
 TEST_CASE(Registry, viewFlagsChooseTheView)
