@@ -74,19 +74,27 @@ void HttpRequest::readFrom(QIODevice* socket)
 // Reads up to the next LF without exceeding the header budget. Each byte is
 // counted once, when it arrives. Returns true with the trimmed line once a
 // whole line has arrived.
+// Reads through a small buffer on the stack: QIODevice::readLine(maxSize)
+// would allocate the whole remaining budget for every line.
 bool HttpRequest::readLine(QIODevice* socket, QByteArray& line)
 {
-    const qint64 budget = m_maxSize - m_currentSize;
-    if (budget <= 0) {
-        qWarning("HttpRequest: received too many bytes");
-        m_status = Aborted;
-        return false;
+    char chunk[2048];
+    for (;;) {
+        const qint64 budget = m_maxSize - m_currentSize;
+        if (budget <= 0) {
+            qWarning("HttpRequest: received too many bytes");
+            m_status = Aborted;
+            return false;
+        }
+        // Stores at most its size minus one bytes, and a NUL.
+        const qint64 got = socket->readLine(chunk, qMin<qint64>(sizeof chunk, budget + 2));
+        if (got <= 0)
+            return false;
+        m_currentSize += got;
+        m_lineBuffer.append(chunk, int(got));
+        if (chunk[got - 1] == '\n')
+            break;
     }
-    const QByteArray part = socket->readLine(budget + 1);
-    m_currentSize += part.size();
-    m_lineBuffer.append(part);
-    if (!m_lineBuffer.endsWith('\n'))
-        return false;
     line = m_lineBuffer.trimmed();
     m_lineBuffer.clear();
     return true;
