@@ -1,5 +1,6 @@
 #include "httplistener.h"
 
+#include "debuglog.h"
 #include "httpconnectionhandlerpool.h"
 #include "locking.h"
 #include "settings.h"
@@ -45,12 +46,13 @@ void HttpListener::incomingConnection(tSocketDescriptor socketDescriptor)
     HttpConnectionHandler* handler = m_pool ? m_pool->acquireHandler() : nullptr;
     if (handler) {
         tsanRelease(handler);
-        QMetaObject::invokeMethod(handler, "handleConnection", Qt::QueuedConnection,
-                                  Q_ARG(quillon::tSocketDescriptor, socketDescriptor));
+        QMetaObject::invokeMethod(
+            handler, [handler, socketDescriptor] { handler->handleConnection(socketDescriptor); },
+            Qt::QueuedConnection);
         return;
     }
 
-    qDebug("HttpListener: Too many incoming connections");
+    QUILLON_DEBUG("HttpListener: Too many incoming connections");
     auto* socket = new QTcpSocket(this);
     socket->setSocketDescriptor(socketDescriptor);
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
