@@ -3,10 +3,11 @@
 #include "httprequest.h"
 #include "httprequesthandler.h"
 #include "httpresponse.h"
+#include "debuglog.h"
 #include "locking.h"
 #include "settings.h"
+#include "sslservercontext.h"
 
-#include <QSslConfiguration>
 #if defined(Q_OS_UNIX) && __has_include(<private/qeventdispatcher_unix_p.h>)
 #include <private/qeventdispatcher_unix_p.h>
 #define QUILLON_UNIX_DISPATCHER
@@ -25,10 +26,10 @@ const QByteArray kEntityTooLarge = "HTTP/1.1 413 entity too large\r\nConnection:
 }
 
 HttpConnectionHandler::HttpConnectionHandler(QSettings* settings, HttpRequestHandler* requestHandler,
-                                             const QSslConfiguration* sslConfiguration)
+                                             SslServerContext* sslContext)
     : m_settings(settings)
     , m_requestHandler(requestHandler)
-    , m_sslConfiguration(sslConfiguration)
+    , m_sslContext(sslContext)
 {
     // The limits are read once per handler into plain values: the settings
     // object is shared with the pool and the other handler threads.
@@ -37,7 +38,7 @@ HttpConnectionHandler::HttpConnectionHandler(QSettings* settings, HttpRequestHan
     m_maxMultiPartSize = settingValue(m_settings, QStringLiteral("maxMultiPartSize"), "1000000").toInt();
 
     createSocket();
-    if (m_sslConfiguration)
+    if (m_sslContext)
         qDebug("HttpConnectionHandler (%p): SSL is enabled", static_cast<void*>(this));
 
     moveToThread(this);
@@ -67,9 +68,9 @@ HttpConnectionHandler::~HttpConnectionHandler()
 
 void HttpConnectionHandler::createSocket()
 {
-    if (m_sslConfiguration) {
+    if (m_sslContext) {
         auto* sslSocket = new QSslSocket;
-        sslSocket->setSslConfiguration(*m_sslConfiguration);
+        sslSocket->setSslConfiguration(m_sslContext->configuration());
         m_socket = sslSocket;
     } else {
         m_socket = new QTcpSocket;
@@ -126,13 +127,13 @@ void HttpConnectionHandler::startReadTimer()
 void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
 {
     tsanAcquire(this); // handed over by the listener thread
-    qDebug("HttpConnectionHandler (%p): handle new connection", static_cast<void*>(this));
+    QUILLON_DEBUG("HttpConnectionHandler (%p): handle new connection", static_cast<void*>(this));
     setBusy();
 
     // Nothing of the previous connection (state, unsent output) may survive.
     // A TLS socket also keeps its encryption mode through abort(); a connect
     // attempt resets that, and the abort ends it at once.
-    if (m_sslConfiguration)
+    if (m_sslContext)
         m_socket->connectToHost(QString(), 0);
     m_socket->abort();
 
@@ -146,9 +147,9 @@ void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
     // delayed acknowledgement.
     m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
 
-    if (m_sslConfiguration) {
-        qDebug("HttpConnectionHandler (%p): Starting encryption", static_cast<void*>(this));
-        static_cast<QSslSocket*>(m_socket)->startServerEncryption();
+    if (m_sslContext) {
+        QUILLON_DEBUG("HttpConnectionHandler (%p): Starting encryption", static_cast<void*>(this));
+        m_sslContext->startServerEncryption(static_cast<QSslSocket*>(m_socket));
     }
 
     startReadTimer();
@@ -164,7 +165,7 @@ void HttpConnectionHandler::readTimeout()
         m_readTimer.start(int(remaining));
         return;
     }
-    qDebug("HttpConnectionHandler (%p): read timeout occured", static_cast<void*>(this));
+    QUILLON_DEBUG("HttpConnectionHandler (%p): read timeout occured", static_cast<void*>(this));
     closeConnection();
     delete m_currentRequest;
     m_currentRequest = nullptr;
@@ -191,7 +192,7 @@ void HttpConnectionHandler::closeConnection()
 
 void HttpConnectionHandler::disconnected()
 {
-    qDebug("HttpConnectionHandler (%p): disconnected", static_cast<void*>(this));
+    QUILLON_DEBUG("HttpConnectionHandler (%p): disconnected", static_cast<void*>(this));
     m_socket->close();
     m_readTimer.stop();
     m_busy.storeRelease(0);
@@ -254,7 +255,7 @@ void HttpConnectionHandler::readRequests()
 
         // The timer is not looked at while the request handler runs on this
         // thread; it is restarted afterwards.
-        qDebug("HttpConnectionHandler (%p): received request", static_cast<void*>(this));
+        QUILLON_DEBUG("HttpConnectionHandler (%p): received request", static_cast<void*>(this));
 
         HttpResponse response(m_socket, m_readTimeout);
         bool closeAfterResponse = m_currentRequest->header("Connection").compare("close", Qt::CaseInsensitive) == 0;
@@ -276,7 +277,7 @@ void HttpConnectionHandler::readRequests()
         if (!response.lastPartSent())
             response.write(QByteArray(), true);
 
-        qDebug("HttpConnectionHandler (%p): finished request", static_cast<void*>(this));
+        QUILLON_DEBUG("HttpConnectionHandler (%p): finished request", static_cast<void*>(this));
 
         if (!closeAfterResponse) {
             const QMap<QByteArray, QByteArray>& headers = response.headers();

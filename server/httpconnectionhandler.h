@@ -6,13 +6,13 @@
 #include <QTimer>
 
 class QSettings;
-class QSslConfiguration;
 class QTcpSocket;
 
 namespace quillon {
 
 class HttpRequest;
 class HttpRequestHandler;
+class SslServerContext;
 
 typedef qintptr tSocketDescriptor;
 
@@ -26,7 +26,7 @@ class HttpConnectionHandler : public QThread
 
 public:
     HttpConnectionHandler(QSettings* settings, HttpRequestHandler* requestHandler,
-                          const QSslConfiguration* sslConfiguration = nullptr);
+                          SslServerContext* sslContext = nullptr);
     ~HttpConnectionHandler() override;
 
     bool isBusy() const { return m_busy.loadAcquire() != 0; }
@@ -60,7 +60,7 @@ private:
     HttpRequest* m_currentRequest = nullptr;
     HttpRequestHandler* m_requestHandler;
     QAtomicInt m_busy;
-    const QSslConfiguration* m_sslConfiguration;
+    SslServerContext* m_sslContext;
     int m_readTimeout = 10000;
     int m_maxRequestSize = 16000;
     int m_maxMultiPartSize = 1000000;

@@ -3,6 +3,7 @@
 
 #include "httpconnectionhandler.h"
 #include "settings.h"
+#include "sslservercontext.h"
 
 #include <QFile>
 #include <QSslCertificate>
@@ -29,7 +30,7 @@ HttpConnectionHandlerPool::~HttpConnectionHandlerPool()
         handler->quit();
     for (HttpConnectionHandler* handler : qAsConst(m_pool))
         delete handler;
-    delete m_sslConfiguration;
+    delete m_sslContext;
     qDebug("HttpConnectionHandlerPool (%p): destroyed", static_cast<void*>(this));
 }
 
@@ -45,7 +46,7 @@ HttpConnectionHandler* HttpConnectionHandlerPool::acquireHandler()
     const int maxThreads = settingValue(m_settings, QStringLiteral("maxThreads"), 100).toInt();
     if (m_pool.count() >= maxThreads)
         return nullptr;
-    auto* handler = new HttpConnectionHandler(m_settings, m_requestHandler, m_sslConfiguration);
+    auto* handler = new HttpConnectionHandler(m_settings, m_requestHandler, m_sslContext);
     handler->setBusy();
     m_pool.append(handler);
     return handler;
@@ -101,12 +102,13 @@ void HttpConnectionHandlerPool::loadSslConfiguration()
     QSslKey sslKey(&keyFile, QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey);
     keyFile.close();
 
-    m_sslConfiguration = new QSslConfiguration;
-    m_sslConfiguration->setLocalCertificate(certificate);
-    m_sslConfiguration->setPrivateKey(sslKey);
-    m_sslConfiguration->setPeerVerifyMode(QSslSocket::VerifyNone);
+    QSslConfiguration configuration;
+    configuration.setLocalCertificate(certificate);
+    configuration.setPrivateKey(sslKey);
+    configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
     // Only protocols that current clients still accept: TLS 1.2 and later.
-    m_sslConfiguration->setProtocol(QSsl::TlsV1_2OrLater);
+    configuration.setProtocol(QSsl::TlsV1_2OrLater);
+    m_sslContext = new SslServerContext(configuration);
     qDebug("HttpConnectionHandlerPool: SSL settings loaded");
 }
 

@@ -6,12 +6,12 @@
 #include <QTimer>
 
 class QSettings;
-class QSslConfiguration;
 
 namespace quillon {
 
 class HttpConnectionHandler;
 class HttpRequestHandler;
+class SslServerContext;
 
 // Hands out idle connection handlers, creates new ones up to "maxThreads",
 // and retires one idle handler per "cleanupInterval" down to "minThreads".
@@ -28,7 +28,8 @@ public:
     HttpConnectionHandler* acquireHandler();
 
     int size() const;
-    bool isSslEnabled() const { return m_sslConfiguration != nullptr; }
+    bool isSslEnabled() const { return m_sslContext != nullptr; }
+    const SslServerContext* sslContext() const { return m_sslContext; }
 
 public slots:
     void cleanup();
@@ -41,7 +42,7 @@ private:
     QList<HttpConnectionHandler*> m_pool;
     QTimer m_cleanupTimer;
     mutable QMutex m_mutex;
-    QSslConfiguration* m_sslConfiguration = nullptr;
+    SslServerContext* m_sslContext = nullptr;
 };
 
 } // namespace quillon

@@ -81,6 +81,7 @@ private slots:
     void emptyHostListensOnIpv4AndIpv6();
     void curlKeepsTheConnectionAlive();
     void tlsServesCurlAndRefusesTls10();
+    void tlsSessionsResumeAcrossHandlerThreads();
     void missingTlsFilesFallBackToPlainTcp();
     void keyWithoutCertificateMeansNoTls();
 
@@ -601,6 +602,38 @@ void TestHttpServer::tlsServesCurlAndRefusesTls10()
 
     // Plain HTTP on the TLS port gets no answer.
     QVERIFY(!rawclient::exchange(server.port(), kSimpleGet, 1000).contains("hello"));
+}
+
+// The handler threads share one TLS context: a client resumes its session on
+// later connections, whichever thread serves them, and many handshakes at
+// once on several threads all complete.
+void TestHttpServer::tlsSessionsResumeAcrossHandlerThreads()
+{
+    if (!haveTool("curl") || !haveTool("openssl"))
+        QSKIP("curl or openssl is not installed");
+    ScriptedHandler handler(fixedBody);
+    ServerThread server(&handler, {{"sslKeyFile", "key.pem"}, {"sslCertFile", "cert.pem"}});
+    QVERIFY(makeCertificate(server.iniDirectory()));
+    QVERIFY(server.startAndWait());
+    const QString address = QString("127.0.0.1:%1").arg(server.port());
+
+    QStringList urls;
+    for (int i = 0; i < 200; ++i)
+        urls << "https://" + address + "/";
+    QProcess burst;
+    burst.start("curl", QStringList{"-s", "-k", "-Z", "--parallel-max", "40", "-H", "Connection: close"} + urls);
+    QVERIFY(burst.waitForFinished(60000));
+    QCOMPARE(burst.readAllStandardOutput(), QByteArray("hello").repeated(200));
+    QVERIFY(server.poolSize() > 1);
+
+    QProcess client;
+    client.start("openssl", {"s_client", "-connect", address, "-tls1_2", "-reconnect"});
+    client.closeWriteChannel();
+    QVERIFY(client.waitForFinished(30000));
+    const QByteArray output = client.readAllStandardOutput();
+    // The first connection negotiates, the five after it resume.
+    QCOMPARE(output.count("\nNew, TLSv1.2"), 1);
+    QCOMPARE(output.count("\nReused, TLSv1.2"), 5);
 }
 
 void TestHttpServer::missingTlsFilesFallBackToPlainTcp()

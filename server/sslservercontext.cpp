@@ -1,0 +1,71 @@
+#include "sslservercontext.h"
+
+#include <QSslSocket>
+
+// The socket's context is reached through Qt's private socket class: its
+// layout comes from the private headers of the very Qt version built
+// against, so sharing is switched on only when that version also runs.
+#if __has_include(<private/qsslsocket_p.h>)
+#include <private/qsslsocket_p.h>
+#define QUILLON_SHARED_SSL_CONTEXT
+#endif
+
+namespace quillon {
+
+namespace {
+#ifdef QUILLON_SHARED_SSL_CONTEXT
+// The downcast is not checked by the sanitizers: Qt exports no type
+// information for its private classes.
+#if defined(__clang__) || defined(__GNUC__)
+__attribute__((no_sanitize("vptr")))
+#endif
+QSharedPointer<QSslContext>& contextOf(QSslSocket* socket)
+{
+    return static_cast<QSslSocketPrivate*>(QObjectPrivate::get(socket))->sslContextPointer;
+}
+#endif
+} // namespace
+
+SslServerContext::SslServerContext(const QSslConfiguration& configuration)
+    : m_configuration(configuration)
+{
+    // Sessions are resumed through OpenSSL's own cache and tickets in the
+    // shared context. Qt's client-side session keeping would write the last
+    // session into that context from every handler thread: it stays off.
+    m_configuration.setSslOption(QSsl::SslOptionDisableSessionSharing, true);
+    m_configuration.setSslOption(QSsl::SslOptionDisableSessionPersistence, true);
+#ifdef QUILLON_SHARED_SSL_CONTEXT
+    m_sharing = qstrcmp(qVersion(), QT_VERSION_STR) == 0;
+#endif
+}
+
+SslServerContext::~SslServerContext() = default;
+
+bool SslServerContext::sharesContext() const
+{
+    QMutexLocker locker(&m_mutex);
+    return !m_context.isNull();
+}
+
+void SslServerContext::startServerEncryption(QSslSocket* socket)
+{
+#ifdef QUILLON_SHARED_SSL_CONTEXT
+    if (m_sharing) {
+        QSharedPointer<QSslContext>& context = contextOf(socket);
+        {
+            QMutexLocker locker(&m_mutex);
+            if (context.isNull())
+                context = m_context;
+        }
+        socket->startServerEncryption();
+        // A context that failed to build is dropped by the socket at once.
+        QMutexLocker locker(&m_mutex);
+        if (m_context.isNull() && !context.isNull() && socket->state() == QAbstractSocket::ConnectedState)
+            m_context = context;
+        return;
+    }
+#endif
+    socket->startServerEncryption();
+}
+
+} // namespace quillon

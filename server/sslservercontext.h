@@ -1,0 +1,39 @@
+#pragma once
+
+#include <QMutex>
+#include <QSharedPointer>
+#include <QSslConfiguration>
+
+class QSslContext;
+class QSslSocket;
+
+namespace quillon {
+
+// What the TLS connections of one listener share: their configuration and,
+// where the Qt it runs on allows, one OpenSSL context. Building a context
+// costs more than a handshake's own cryptography, and with a context per
+// connection no client could ever resume its session.
+class SslServerContext
+{
+    Q_DISABLE_COPY(SslServerContext)
+
+public:
+    explicit SslServerContext(const QSslConfiguration& configuration);
+    ~SslServerContext();
+
+    const QSslConfiguration& configuration() const { return m_configuration; }
+    // Starts the server handshake on a connected socket, with the shared
+    // context once there is one.
+    void startServerEncryption(QSslSocket* socket);
+    // Whether handshakes reuse one context (false where Qt's internals are
+    // not the ones this was built against).
+    bool sharesContext() const;
+
+private:
+    QSslConfiguration m_configuration;
+    bool m_sharing = false;
+    mutable QMutex m_mutex;
+    QSharedPointer<QSslContext> m_context;
+};
+
+} // namespace quillon
