@@ -7,6 +7,7 @@
 #include "staticfilecontroller.h"
 
 #include <QCoreApplication>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <QSettings>
 #include <QTemporaryDir>
@@ -45,6 +46,8 @@ int main(int argc, char* argv[])
     int port = 0;
     bool verbose = false;
     QString docroot;
+    QString certFile;
+    QString keyFile;
     for (int i = 1; i < args.size(); ++i) {
         if (args.at(i) == QLatin1String("--config") && i + 1 < args.size())
             configFile = args.at(++i);
@@ -52,10 +55,15 @@ int main(int argc, char* argv[])
             port = args.at(++i).toInt();
         else if (args.at(i) == QLatin1String("--docroot") && i + 1 < args.size())
             docroot = args.at(++i);
+        else if (args.at(i) == QLatin1String("--cert") && i + 1 < args.size())
+            certFile = args.at(++i);
+        else if (args.at(i) == QLatin1String("--key") && i + 1 < args.size())
+            keyFile = args.at(++i);
         else if (args.at(i) == QLatin1String("--verbose"))
             verbose = true;
         else {
-            fprintf(stderr, "usage: benchserver [--port N | --config INI-FILE] [--docroot DIR] [--verbose]\n");
+            fprintf(stderr, "usage: benchserver [--port N [--cert PEM --key PEM] | --config INI-FILE] [--docroot DIR] "
+                            "[--verbose]\n");
             return 2;
         }
     }
@@ -74,6 +82,10 @@ int main(int argc, char* argv[])
         writer.setValue(QStringLiteral("port"), port);
         writer.setValue(QStringLiteral("minThreads"), 4);
         writer.setValue(QStringLiteral("maxThreads"), 200);
+        if (!certFile.isEmpty() && !keyFile.isEmpty()) {
+            writer.setValue(QStringLiteral("sslCertFile"), QFileInfo(certFile).absoluteFilePath());
+            writer.setValue(QStringLiteral("sslKeyFile"), QFileInfo(keyFile).absoluteFilePath());
+        }
     }
     QSettings settings(configFile, QSettings::IniFormat);
     settings.beginGroup(QStringLiteral("listener"));

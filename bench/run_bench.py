@@ -4,8 +4,10 @@
 
 Prints one Markdown table: requests per second, p50 and p99 latency and server
 CPU microseconds per request, keep-alive and Connection: close, at several
-connection counts; then each server's peak RSS. Every cell is the median of
-several short runs.
+connection counts, over plain HTTP and over TLS (the same certificate for
+every server; with Connection: close each request makes its own handshake);
+beside each cell its ratio to nginx's. Then each server's peak RSS. Every
+cell is the median of several short runs.
 """
 import argparse, os, re, shutil, signal, socket, statistics, subprocess, sys, tempfile, time
 
@@ -82,6 +84,9 @@ def run_wrk(url, connections, seconds, close):
 
 
 class Server:
+    tls = False  # serves only TLS (on its port)
+    tls_port = None  # serves TLS beside plain HTTP, on this port
+
     def __init__(self, name, cmd, port, cpu_pids=None):
         self.name, self.cmd, self.port = name, cmd, port
         self.proc = subprocess.Popen(cmd, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
@@ -103,6 +108,10 @@ def start_servers(args, work):
     build = args.build
     servers.append(Server('quillon', [os.path.join(build, 'bench', 'benchserver'), '--port', '18180',
                                       '--docroot', os.path.join(work, 'docroot')], 18180))
+    tls = Server('quillon', [os.path.join(build, 'bench', 'benchserver'), '--port', '18184', '--cert',
+                             os.path.join(work, 'cert.pem'), '--key', os.path.join(work, 'key.pem')], 18184)
+    tls.tls = True
+    servers.append(tls)
     # Earlier builds of the bench server, measured in the same run (the same
     # build twice shows the run-to-run noise).
     for i, baseline in enumerate(args.baseline):
@@ -123,6 +132,13 @@ http {
   open_file_cache max=1000 inactive=60s;
   client_body_temp_path %(w)s; proxy_temp_path %(w)s; fastcgi_temp_path %(w)s; uwsgi_temp_path %(w)s; scgi_temp_path %(w)s;
   server {
+    listen 127.0.0.1:18183 ssl;
+    ssl_certificate %(w)s/cert.pem;
+    ssl_certificate_key %(w)s/key.pem;
+    ssl_protocols TLSv1.2 TLSv1.3;
+    location = / { default_type "application/json; charset=UTF-8"; return 200 '%(body)s'; }
+  }
+  server {
     listen 127.0.0.1:18181;
     location = / { default_type "application/json; charset=UTF-8"; return 200 '%(body)s'; }
     location /files/ { root %(docroot)s; }
@@ -131,6 +147,7 @@ http {
 ''' % {'w': work, 'body': BODY, 'docroot': os.path.join(work, 'docroot')})
     nginx = Server('nginx', ['nginx', '-c', conf], 18181)
     nginx.pids = child_pids(nginx.proc.pid) + [nginx.proc.pid]
+    nginx.tls_port = 18183
     servers.append(nginx)
 
     servers.append(Server('cpp-httplib', [os.path.join(work, 'httplib_server'), '18182',
@@ -147,6 +164,7 @@ def main():
     parser.add_argument('--runs', type=int, default=3)
     parser.add_argument('--connections', default='1,10,50,100')
     parser.add_argument('--file-connections', default='10,50')
+    parser.add_argument('--tls-connections', default='10,50')
     parser.add_argument('--close-seconds', type=int, default=1)
     parser.add_argument('--skip-commands', action='store_true')
     args = parser.parse_args()
@@ -173,40 +191,62 @@ def main():
     with open(range_file) as f:
         low, high = map(int, f.read().split())
     port_limit = (high - low) * 2 // 3
+    subprocess.run(['openssl', 'req', '-x509', '-newkey', 'rsa:2048', '-nodes', '-days', '2', '-subj', '/CN=127.0.0.1',
+                    '-keyout', os.path.join(work, 'key.pem'), '-out', os.path.join(work, 'cert.pem')],
+                   check=True, capture_output=True)
     servers = start_servers(args, work)
     connections = [int(c) for c in args.connections.split(',')]
-    def cell(server, path, c, close, label):
+    def measure(url, pids, c, close):
         samples = []
         for _ in range(args.runs):
             if close:
                 wait_for_ports(port_limit)
-            before = cpu_ticks(server.pids)
+            before = cpu_ticks(pids)
             seconds = args.close_seconds if close else args.seconds
-            rps, total, p50, p99 = run_wrk('http://127.0.0.1:%d%s' % (server.port, path), c, seconds, close)
-            after = cpu_ticks(server.pids)
+            rps, total, p50, p99 = run_wrk(url, c, seconds, close)
+            after = cpu_ticks(pids)
             cpu = (after - before) / TICKS * 1e6 / max(total, 1)
             samples.append((rps, p50, p99, cpu))
-        med = [statistics.median(s[i] for s in samples) for i in range(4)]
-        print('| %s | %s | %d | %.0f | %.3f | %.3f | %.1f |' % (server.name, label, c, med[0], med[1], med[2], med[3]))
-        sys.stdout.flush()
+        return [statistics.median(s[i] for s in samples) for i in range(4)]
+
+    def case(path, c, close, label, tls=False):
+        """Every server that serves the case, then one row each with its
+        ratios to nginx's requests per second and CPU per request."""
+        rows = []
+        for server in servers:
+            if tls and server.tls_port:
+                url = 'https://127.0.0.1:%d%s' % (server.tls_port, path)
+            elif tls == server.tls:
+                url = '%s://127.0.0.1:%d%s' % ('https' if tls else 'http', server.port, path)
+            else:
+                continue
+            rows.append((server.name, measure(url, server.pids, c, close)))
+        reference = dict(rows).get('nginx')
+        for name, med in rows:
+            ratios = '%.2f | %.2f' % (med[0] / reference[0], med[3] / reference[3]) if reference else '- | -'
+            print('| %s | %s | %d | %.0f | %.3f | %.3f | %.1f | %s |' % (name, label, c, med[0], med[1], med[2],
+                                                                         med[3], ratios))
+            sys.stdout.flush()
 
     try:
-        print('| server | request | conns | req/s | p50 ms | p99 ms | server CPU us/req |')
-        print('|---|---|---:|---:|---:|---:|---:|')
+        print('| server | request | conns | req/s | p50 ms | p99 ms | server CPU us/req | req/s x nginx '
+              '| CPU x nginx |')
+        print('|---|---|---:|---:|---:|---:|---:|---:|---:|')
         if not args.skip_commands:
             for close in (False, True):
                 for c in connections:
-                    for server in servers:
-                        cell(server, '/', c, close, 'command, close' if close else 'command, keep-alive')
+                    case('/', c, close, 'command, close' if close else 'command, keep-alive')
+        for c in [int(x) for x in args.tls_connections.split(',') if x]:
+            case('/', c, False, 'command, TLS keep-alive', tls=True)
+            case('/', c, True, 'command, TLS handshake per request', tls=True)
         for name, _ in FILES:
             for c in [int(x) for x in args.file_connections.split(',') if x]:
-                for server in servers:
-                    cell(server, '/files/' + name, c, False, 'file %s, keep-alive' % name)
+                case('/files/' + name, c, False, 'file %s, keep-alive' % name)
         print()
         print('| server | peak RSS MiB |')
         print('|---|---:|')
         for server in servers:
-            print('| %s | %.1f |' % (server.name, peak_rss_kib(server.pids) / 1024))
+            print('| %s%s | %.1f |' % (server.name, ' (TLS)' if server.tls else '', peak_rss_kib(server.pids) / 1024))
     finally:
         for server in servers:
             server.stop()
