@@ -88,6 +88,16 @@ if [ -z "${DISPLAY:-}" ]; then
   display=(xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp")
 fi
 
+# Under emulation every 32-bit process starts slowly (about a minute each):
+# the tests' helper programs are then the 64-bit builds, which run natively.
+# The library under test stays the 32-bit one.
+if [ "${OSTRA_WINE_NAMESPACE:-0}" = 1 ] && [ -n "${OSTRA_HELPERS64:-}" ] \
+  && [ -f "$OSTRA_HELPERS64/tests/windowhelper.exe" ]; then
+  helpers=$(cd "$OSTRA_HELPERS64/tests" && pwd)
+  export OSTRA_HELPER_DIR="Z:${helpers//\//\\}"
+  echo "helper programs: the 64-bit builds in $helpers"
+fi
+
 cp "$build/ostranative.dll" "$build/tests/"
 cd "$build/tests"
 timeout 2400 "${display[@]}" "$loader" ./ostranative_tests.exe "$@" 2>>"$log"

@@ -92,6 +92,18 @@ std::wstring besideHarness(const wchar_t* name)
     return dir.substr(0, dir.find_last_of(L"\\/") + 1) + name;
 }
 
+std::wstring helperProgram(const wchar_t* name)
+{
+    wchar_t dir[MAX_PATH];
+    const DWORD length = GetEnvironmentVariableW(L"OSTRA_HELPER_DIR", dir, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return besideHarness(name);
+    std::wstring path(dir);
+    if (path.back() != L'\\')
+        path += L'\\';
+    return path + name;
+}
+
 std::string capturedOutput(const std::function<void()>& action)
 {
     wchar_t dir[MAX_PATH];

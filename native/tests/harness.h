@@ -121,6 +121,9 @@ std::u16string u(const wchar_t* text);
 std::string exePath();
 // A file beside the harness (where the helper programs and DLLs are built).
 std::wstring besideHarness(const wchar_t* name);
+// A helper program: beside the harness, or in OSTRA_HELPER_DIR when that is
+// set (the runner points it at helpers that need no emulation).
+std::wstring helperProgram(const wchar_t* name);
 // What the process writes to standard output while `action` runs.
 std::string capturedOutput(const std::function<void()>& action);
 // A Java string's text as a wide string ("<null>" for null).

@@ -35,7 +35,7 @@ class Helper
 public:
     Helper(const std::wstring& mode, const std::wstring& title = L"", const std::wstring& program = L"")
     {
-        path = program.empty() ? besideHarness(L"windowhelper.exe") : program;
+        path = program.empty() ? helperProgram(L"windowhelper.exe") : program;
         std::wstring line = L"\"" + path + L"\" " + mode + L" \"" + title + L"\"";
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
@@ -125,7 +125,7 @@ TEST_CASE(Misc, runningModulesListOwnAndHelperProcesses)
     REQUIRE(helper.window);
     // A copy named like an installer's temporary program.
     const std::wstring tmpCopy = besideHarness(L"windowhelper-copy.tmp");
-    CopyFileW(besideHarness(L"windowhelper.exe").c_str(), tmpCopy.c_str(), FALSE);
+    CopyFileW(helperProgram(L"windowhelper.exe").c_str(), tmpCopy.c_str(), FALSE);
     {
         Helper tmp(L"titled", L"Ostra tmp", tmpCopy);
         REQUIRE(tmp.window);
@@ -213,7 +213,7 @@ TEST_CASE(Misc, windowTitles)
 TEST_CASE(Misc, launchStartsWithoutWaiting)
 {
     auto launch = bind<LaunchFn>("Misc", "launch0", 16);
-    const std::wstring program = besideHarness(L"windowhelper.exe");
+    const std::wstring program = helperProgram(L"windowhelper.exe");
     const std::wstring title = L"Ostra launched " + std::to_wstring(GetCurrentProcessId());
     CHECK_EQ(launch(env(), nullptr, vm().string(program.c_str()),
                     vm().string((L"\"" + program + L"\" titled \"" + title + L"\"").c_str())),

@@ -134,7 +134,7 @@ TEST_CASE(Services, unknownServiceGivesItsCode)
 TEST_CASE(Services, lifecycleOfAServiceOfOurs)
 {
     const std::wstring name = serviceName(L"Life");
-    const std::wstring binary = besideHarness(L"testservice.exe");
+    const std::wstring binary = helperProgram(L"testservice.exe");
     REQUIRE(install(name, binary) == 0);
     CHECK_EQ(install(name, binary), 1073); // ERROR_SERVICE_EXISTS
     CHECK_EQ(binaryOf(name), binary);
@@ -201,7 +201,7 @@ TEST_CASE(Services, lifecycleOfAServiceOfOurs)
 TEST_CASE(Services, stopPastTheWaitHintIsReported)
 {
     const std::wstring name = serviceName(L"Stuck");
-    REQUIRE(install(name, besideHarness(L"testservice.exe") + L" stuck") == 0);
+    REQUIRE(install(name, helperProgram(L"testservice.exe") + L" stuck") == 0);
     CHECK_EQ(call("startService0", name), 0);
     CHECK(waitForState(name, -4));
     const DWORD started = GetTickCount();
