@@ -144,8 +144,11 @@ void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
         return;
     }
     // Small answers on a kept-alive connection must not wait for the peer's
-    // delayed acknowledgement.
-    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    // delayed acknowledgement. A plain connection's first answer leaves at
+    // once anyway, so for one that is closed after it the call is saved.
+    m_lowDelay = false;
+    if (m_sslContext)
+        setLowDelay();
 
     if (m_sslContext) {
         QUILLON_DEBUG("HttpConnectionHandler (%p): Starting encryption", static_cast<void*>(this));
@@ -156,6 +159,12 @@ void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
 
     delete m_currentRequest;
     m_currentRequest = nullptr;
+}
+
+void HttpConnectionHandler::setLowDelay()
+{
+    m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+    m_lowDelay = true;
 }
 
 void HttpConnectionHandler::readTimeout()
@@ -288,10 +297,13 @@ void HttpConnectionHandler::readRequests()
                 closeAfterResponse = true;
         }
 
-        if (closeAfterResponse)
+        if (closeAfterResponse) {
             closeConnection();
-        else
+        } else {
+            if (!m_lowDelay)
+                setLowDelay();
             startReadTimer();
+        }
 
         delete m_currentRequest;
         m_currentRequest = nullptr;

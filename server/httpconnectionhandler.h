@@ -50,6 +50,7 @@ private:
     void readRequests();
     void abandonConnection();
     void startReadTimer();
+    void setLowDelay();
     bool drainOutput();
     void closeConnection();
 
@@ -61,6 +62,7 @@ private:
     HttpRequestHandler* m_requestHandler;
     QAtomicInt m_busy;
     SslServerContext* m_sslContext;
+    bool m_lowDelay = false;
     int m_readTimeout = 10000;
     int m_maxRequestSize = 16000;
     int m_maxMultiPartSize = 1000000;
