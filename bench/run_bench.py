@@ -116,8 +116,17 @@ def start_servers(args, work):
     # build twice shows the run-to-run noise).
     for i, baseline in enumerate(args.baseline):
         port = 18190 + i
-        servers.append(Server('baseline %d' % (i + 1), [os.path.join(baseline, 'bench', 'benchserver'), '--port',
-                                                         str(port), '--docroot', os.path.join(work, 'docroot')], port))
+        program = os.path.join(baseline, 'bench', 'benchserver')
+        servers.append(Server('baseline %d' % (i + 1), [program, '--port', str(port), '--docroot',
+                                                         os.path.join(work, 'docroot')], port))
+        # A baseline that knows TLS serves the TLS rows too.
+        usage = subprocess.run([program, '--help'], capture_output=True, text=True).stderr
+        if '--cert' in usage:
+            tls = Server('baseline %d' % (i + 1), [program, '--port', str(port + 5), '--cert',
+                                                    os.path.join(work, 'cert.pem'), '--key',
+                                                    os.path.join(work, 'key.pem')], port + 5)
+            tls.tls = True
+            servers.append(tls)
 
     conf = os.path.join(work, 'nginx.conf')
     with open(conf, 'w') as f:
