@@ -98,10 +98,44 @@ if [ "${OSTRA_WINE_NAMESPACE:-0}" = 1 ] && [ -n "${OSTRA_HELPERS64:-}" ] \
   echo "helper programs: the 64-bit builds in $helpers"
 fi
 
+# Under qemu-user, transfers between two threads over a named pipe stall
+# (a pipe server's wake-up never reaches WaitNamedPipeW) and then lose data;
+# both tests pass natively in both widths and under the 64-bit loader.
+excluded=()
+if [ "${OSTRA_WINE_NAMESPACE:-0}" = 1 ] && [ $# -eq 0 ]; then
+  excluded=(=Pipes.sixtyFourMebibytesInMixedBlocksArriveIntact =Pipes.serverCanTakeANewClientAfterDisconnect)
+  echo "note: not run under qemu-user, which loses data of pipe transfers between threads:" "${excluded[@]#=}"
+fi
+
 cp "$build/ostranative.dll" "$build/tests/"
 cd "$build/tests"
-timeout 2400 "${display[@]}" "$loader" ./ostranative_tests.exe "$@" 2>>"$log"
+run_harness() {
+  timeout 2400 "${display[@]}" "$loader" ./ostranative_tests.exe "$@" 2>>"$log" | tee -a "$build/harness.out"
+  return "${PIPESTATUS[0]}"
+}
+: >"$build/harness.out"
+if [ ${#excluded[@]} -gt 0 ]; then run_harness --except "${excluded[@]}"; else run_harness "$@"; fi
 status=$?
+# qemu-user now and then dies of a signal it cannot hand to Wine, at varying
+# tests (each passes when run again). Under emulation the tests not yet
+# reported then run in a new process, with a note. Two restarts in a row
+# without a test reported, or more than ten in all, fail the run.
+restarts=0 stalled=0 count=0
+while [ "${OSTRA_WINE_NAMESPACE:-0}" = 1 ] && [ $status -ge 124 ] && [ $status -ne 126 ] && [ $# -eq 0 ]; do
+  mapfile -t reported < <(tr -d '\r' <"$build/harness.out" \
+    | sed -n 's/^\(PASS\|FAIL\) \([A-Za-z0-9_]*\.[A-Za-z0-9_]*\)$/=\2/p')
+  if [ ${#reported[@]} -gt $count ]; then stalled=0; else stalled=$((stalled + 1)); fi
+  count=${#reported[@]}
+  restarts=$((restarts + 1))
+  [ $stalled -lt 2 ] && [ $restarts -le 10 ] || break
+  echo "note: the emulator ended the harness (status $status) after ${#reported[@]} tests;" \
+    "the others run in a new process"
+  stop_wine
+  if grep -q '^FAIL [A-Za-z]' "$build/harness.out"; then failed_before=1; else failed_before=0; fi
+  run_harness --except "${excluded[@]}" "${reported[@]}"
+  status=$?
+  [ $status = 0 ] && [ $failed_before = 1 ] && status=1
+done
 stop_wine
 if [ $status -ge 124 ] && [ $status -ne 126 ]; then
   echo "FAIL: the harness ended abnormally (status $status); the last lines of $log:"

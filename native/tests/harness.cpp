@@ -240,14 +240,17 @@ using namespace harness;
 int main(int argc, char** argv)
 {
     bool includeSlow = false;
-    const char* filter = nullptr;
+    bool exclude = false;
+    std::vector<std::string> filters; // runs the tests whose names contain any of them
     for (int i = 1; i < argc; ++i) {
         if (strcmp(argv[i], "--exit-now") == 0)
             return 7; // a child process that ends at once
         if (strcmp(argv[i], "--long") == 0)
             includeSlow = true;
+        else if (strcmp(argv[i], "--except") == 0)
+            exclude = true; // ... or, with this, all the others
         else
-            filter = argv[i];
+            filters.push_back(argv[i]);
     }
     setvbuf(stdout, NULL, _IONBF, 0);
 
@@ -266,7 +269,16 @@ int main(int argc, char** argv)
     int skipped = 0;
     for (const TestCase& test : tests()) {
         const std::string fullName = std::string(test.suite) + "." + test.name;
-        if ((filter && fullName.find(filter) == std::string::npos) || (test.slow && !includeSlow)) {
+        bool matched = filters.empty();
+        for (const std::string& filter : filters) {
+            // "=Suite.name" matches that test only.
+            const bool exact = filter[0] == '=';
+            matched = matched
+                || (exact ? fullName == filter.substr(1) : fullName.find(filter) != std::string::npos);
+        }
+        if (!filters.empty() && exclude)
+            matched = !matched;
+        if (!matched || (test.slow && !includeSlow)) {
             ++skipped;
             continue;
         }
