@@ -29,7 +29,6 @@ public:
 
     int size() const;
     bool isSslEnabled() const { return m_sslContext != nullptr; }
-    const SslServerContext* sslContext() const { return m_sslContext; }
 
 public slots:
     void cleanup();

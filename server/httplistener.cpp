@@ -46,9 +46,8 @@ void HttpListener::incomingConnection(tSocketDescriptor socketDescriptor)
     HttpConnectionHandler* handler = m_pool ? m_pool->acquireHandler() : nullptr;
     if (handler) {
         tsanRelease(handler);
-        QMetaObject::invokeMethod(
-            handler, [handler, socketDescriptor] { handler->handleConnection(socketDescriptor); },
-            Qt::QueuedConnection);
+        QMetaObject::invokeMethod(handler, "handleConnection", Qt::QueuedConnection,
+                                  Q_ARG(quillon::tSocketDescriptor, socketDescriptor));
         return;
     }
 

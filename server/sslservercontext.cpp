@@ -1,5 +1,7 @@
 #include "sslservercontext.h"
 
+#include "locking.h"
+
 #include <QSslSocket>
 
 // The socket's context is reached through Qt's private socket class: its
@@ -41,25 +43,19 @@ SslServerContext::SslServerContext(const QSslConfiguration& configuration)
 
 SslServerContext::~SslServerContext() = default;
 
-bool SslServerContext::sharesContext() const
-{
-    QMutexLocker locker(&m_mutex);
-    return !m_context.isNull();
-}
-
 void SslServerContext::startServerEncryption(QSslSocket* socket)
 {
 #ifdef QUILLON_SHARED_SSL_CONTEXT
     if (m_sharing) {
         QSharedPointer<QSslContext>& context = contextOf(socket);
         {
-            QMutexLocker locker(&m_mutex);
+            MutexLocker locker(&m_mutex);
             if (context.isNull())
                 context = m_context;
         }
         socket->startServerEncryption();
         // A context that failed to build is dropped by the socket at once.
-        QMutexLocker locker(&m_mutex);
+        MutexLocker locker(&m_mutex);
         if (m_context.isNull() && !context.isNull() && socket->state() == QAbstractSocket::ConnectedState)
             m_context = context;
         return;

@@ -25,14 +25,11 @@ public:
     // Starts the server handshake on a connected socket, with the shared
     // context once there is one.
     void startServerEncryption(QSslSocket* socket);
-    // Whether handshakes reuse one context (false where Qt's internals are
-    // not the ones this was built against).
-    bool sharesContext() const;
 
 private:
     QSslConfiguration m_configuration;
     bool m_sharing = false;
-    mutable QMutex m_mutex;
+    QMutex m_mutex;
     QSharedPointer<QSslContext> m_context;
 };
 
