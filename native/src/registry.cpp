@@ -32,34 +32,36 @@ HKEY rootKey(jint code)
     }
 }
 
-// Opens (or creates) the key; NULL when no key is available.
+// Opens (or creates) the key below `parent`; NULL when no key is available.
+HKEY openKeyBelow(HKEY parent, const wchar_t* path, KeyAccess access, jint view)
+{
+    HKEY key = NULL;
+    LONG status;
+    switch (access) {
+    case OpenOrCreate:
+        status =
+            RegCreateKeyExW(parent, path, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS | view, NULL, &key, NULL);
+        break;
+    case OpenForReadWrite:
+        status = RegOpenKeyExW(parent, path, 0, KEY_READ | KEY_SET_VALUE | view, &key);
+        break;
+    default:
+        status = RegOpenKeyExW(parent, path, 0, KEY_READ | view, &key);
+        break;
+    }
+    return status == ERROR_SUCCESS ? key : NULL;
+}
+
 HKEY openKey(JNIEnv* env, jint root, jstring path, KeyAccess access, jint view)
 {
     HKEY parent = rootKey(root);
     if (!parent)
         return NULL;
     wchar_t* nativePath = newWide(env, path);
-    if (env->ExceptionCheck()) {
-        // A path whose copy failed must not open the root key itself.
-        freeWide(nativePath);
-        return NULL;
-    }
-    HKEY key = NULL;
-    LONG status;
-    switch (access) {
-    case OpenOrCreate:
-        status = RegCreateKeyExW(parent, nativePath, 0, NULL, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS | view, NULL,
-                                 &key, NULL);
-        break;
-    case OpenForReadWrite:
-        status = RegOpenKeyExW(parent, nativePath, 0, KEY_READ | KEY_SET_VALUE | view, &key);
-        break;
-    default:
-        status = RegOpenKeyExW(parent, nativePath, 0, KEY_READ | view, &key);
-        break;
-    }
+    // A path whose copy failed must not open the root key itself.
+    HKEY key = env->ExceptionCheck() ? NULL : openKeyBelow(parent, nativePath, access, view);
     freeWide(nativePath);
-    return status == ERROR_SUCCESS ? key : NULL;
+    return key;
 }
 
 typedef LONG(WINAPI* RegDeleteKeyExWFn)(HKEY, LPCWSTR, REGSAM, DWORD);
@@ -359,7 +361,7 @@ JNIEXPORT void JNICALL OSTRA_JNI(Registry, deleteKey0)(JNIEnv* env, jclass, jint
         return;
     }
     if (onlyIfEmpty) {
-        HKEY key = openKey(env, root, path, OpenForReadWrite, view);
+        HKEY key = openKeyBelow(parent, nativePath, OpenForReadWrite, view);
         if (key) {
             DWORD subkeys = 0;
             DWORD values = 0;
