@@ -22,6 +22,9 @@ wchar_t* newWide(JNIEnv* env, jstring text)
         copy[length] = 0;
     }
     env->ReleaseStringChars(text, chars);
+    // Callers tell a failed copy from a null string by the pending error.
+    if (!copy)
+        throwOutOfMemory(env);
     return copy;
 }
 
@@ -46,6 +49,7 @@ StringList::StringList()
     : m_items(NULL)
     , m_count(0)
     , m_capacity(0)
+    , m_incomplete(false)
 {
 }
 
@@ -68,14 +72,18 @@ bool StringList::add(const wchar_t* text, size_t length)
     if (m_count == m_capacity) {
         const int capacity = m_capacity ? m_capacity * 2 : 16;
         Item* items = static_cast<Item*>(realloc(m_items, static_cast<size_t>(capacity) * sizeof(Item)));
-        if (!items)
+        if (!items) {
+            m_incomplete = true;
             return false;
+        }
         m_items = items;
         m_capacity = capacity;
     }
     wchar_t* copy = static_cast<wchar_t*>(malloc((length + 1) * sizeof(wchar_t)));
-    if (!copy)
+    if (!copy) {
+        m_incomplete = true;
         return false;
+    }
     memcpy(copy, text, length * sizeof(wchar_t));
     copy[length] = 0;
     m_items[m_count].text = copy;
@@ -86,6 +94,10 @@ bool StringList::add(const wchar_t* text, size_t length)
 
 jobjectArray StringList::toArray(JNIEnv* env)
 {
+    if (m_incomplete) {
+        throwOutOfMemory(env);
+        return NULL;
+    }
     jclass stringClass = findClass(env, "java/lang/String");
     if (!stringClass)
         return NULL;
@@ -102,6 +114,17 @@ jobjectArray StringList::toArray(JNIEnv* env)
         env->DeleteLocalRef(text);
     }
     return array;
+}
+
+void throwOutOfMemory(JNIEnv* env)
+{
+    if (env->ExceptionCheck())
+        return;
+    jclass error = env->FindClass("java/lang/OutOfMemoryError");
+    if (error) {
+        env->ThrowNew(error, "native memory");
+        env->DeleteLocalRef(error);
+    }
 }
 
 jclass findClass(JNIEnv* env, const char* name)

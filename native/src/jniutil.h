@@ -12,7 +12,8 @@ namespace ostra {
 // A NUL-terminated UTF-16 copy of a Java string, or NULL for a null
 // reference. The caller frees it with freeWide on every path. With an
 // exception pending (an earlier allocation failed) no JNI call is made and
-// the result is NULL; so for newJavaString.
+// the result is NULL; so for newJavaString. A copy that fails leaves an
+// OutOfMemoryError pending.
 wchar_t* newWide(JNIEnv* env, jstring text);
 void freeWide(wchar_t* text);
 
@@ -30,9 +31,14 @@ public:
     ~StringList();
     bool add(const wchar_t* text); // false when text is null or memory ran out
     bool add(const wchar_t* text, size_t length);
+    // A listing that could not be completed (memory ran out for it) must not
+    // be returned as if it were whole.
+    void markIncomplete() { m_incomplete = true; }
+    bool incomplete() const { return m_incomplete; }
     int count() const { return m_count; }
     // A String[] in collection order, or null when the class, the array or
-    // a string cannot be made (an OutOfMemoryError stays pending).
+    // a string cannot be made, or the listing is incomplete (an
+    // OutOfMemoryError stays pending).
     jobjectArray toArray(JNIEnv* env);
 
 private:
@@ -46,12 +52,17 @@ private:
     Item* m_items;
     int m_count;
     int m_capacity;
+    bool m_incomplete;
 };
 
 // Class and method lookups that return NULL without leaving the lookup's
 // exception pending: callers report a failed lookup as a null result.
 jclass findClass(JNIEnv* env, const char* name);
 jmethodID findMethod(JNIEnv* env, jclass cls, const char* name, const char* signature);
+
+// Leaves an OutOfMemoryError pending: a native allocation failed, and the
+// call returns null rather than a partial result.
+void throwOutOfMemory(JNIEnv* env);
 
 // Boxed java.lang.Integer.
 jobject newInteger(JNIEnv* env, jint value);

@@ -49,6 +49,8 @@ void listProcesses(ostra::StringList& entries)
     DWORD* ids = static_cast<DWORD*>(malloc(kProcessIdBytes));
     wchar_t* text = static_cast<wchar_t*>(malloc(kEntryUnits * sizeof(wchar_t)));
     DWORD returned = 0;
+    if (!ids || !text)
+        entries.markIncomplete();
     if (enumProcesses && (moduleFileName || imageName) && ids && text
         && enumProcesses(ids, kProcessIdBytes, &returned)) {
         const DWORD count = returned / sizeof(DWORD);
@@ -73,6 +75,8 @@ void listProcesses(ostra::StringList& entries)
                     HANDLE full = OpenProcess(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, ids[i]);
                     if (full) {
                         wchar_t* other = static_cast<wchar_t*>(malloc((kEntryUnits - prefix) * sizeof(wchar_t)));
+                        if (!other)
+                            entries.markIncomplete();
                         if (other && moduleFileName(full, NULL, other, kEntryUnits - prefix) != 0) {
                             other[kEntryUnits - prefix - 1] = 0;
                             wcscpy(path, other);
@@ -211,10 +215,10 @@ JNIEXPORT jobjectArray JNICALL OSTRA_JNI(Misc, getRunningModules0)(JNIEnv* env, 
     ostra::switchPrivilege(L"SeDebugPrivilege", !leaveDebugOff);
     ostra::StringList entries;
     listProcesses(entries);
-    if (entries.count() == 0)
+    if (entries.count() == 0 && !entries.incomplete())
         listProcessesBySnapshot(entries);
     fflush(stdout);
-    return entries.count() ? entries.toArray(env) : NULL;
+    return entries.count() || entries.incomplete() ? entries.toArray(env) : NULL;
 }
 
 JNIEXPORT jobjectArray JNICALL OSTRA_JNI(Misc, getEnvVarPairs0)(JNIEnv* env, jclass)

@@ -123,7 +123,7 @@ jobject multiStringArray(JNIEnv* env, const wchar_t* data, DWORD size)
         while (position + length < units && data[position + length] != 0)
             ++length;
         if (!list.add(data + position, length))
-            return NULL;
+            break;
         position += length + 1;
     }
     return list.toArray(env);
@@ -250,6 +250,8 @@ jobjectArray listNames(JNIEnv* env, jint root, jstring path, jint view, bool sub
     wchar_t* name = static_cast<wchar_t*>(malloc(kListNameUnits * sizeof(wchar_t)));
     wchar_t* className = static_cast<wchar_t*>(malloc(kListNameUnits * sizeof(wchar_t)));
     StringList list;
+    if (!name || !className)
+        list.markIncomplete();
     for (DWORD index = 0; name && className; ++index) {
         DWORD length = kListNameUnits;
         DWORD classLength = kListNameUnits;
@@ -302,7 +304,8 @@ JNIEXPORT jobject JNICALL OSTRA_JNI(Registry, getValue0)(JNIEnv* env, jclass, ji
     DWORD type = 0;
     DWORD size = kDataBufferSize;
     jobject result = NULL;
-    if (buffer && RegQueryValueExW(key, valueName, NULL, &type, buffer, &size) == ERROR_SUCCESS)
+    // A name whose copy failed must not read the key's default value.
+    if (buffer && !env->ExceptionCheck() && RegQueryValueExW(key, valueName, NULL, &type, buffer, &size) == ERROR_SUCCESS)
         result = valueObject(env, type, buffer, size);
     free(buffer);
     freeWide(valueName);
@@ -361,17 +364,19 @@ JNIEXPORT void JNICALL OSTRA_JNI(Registry, deleteKey0)(JNIEnv* env, jclass, jint
         return;
     }
     if (onlyIfEmpty) {
+        // A key whose emptiness cannot be checked (absent, or denied to us)
+        // is left alone: the tree walk would delete what it may of it.
         HKEY key = openKeyBelow(parent, nativePath, OpenForReadWrite, view);
-        if (key) {
-            DWORD subkeys = 0;
-            DWORD values = 0;
-            const LONG status =
-                RegQueryInfoKeyW(key, NULL, NULL, NULL, &subkeys, NULL, NULL, &values, NULL, NULL, NULL, NULL);
+        DWORD subkeys = 0;
+        DWORD values = 0;
+        const LONG status = key
+            ? RegQueryInfoKeyW(key, NULL, NULL, NULL, &subkeys, NULL, NULL, &values, NULL, NULL, NULL, NULL)
+            : ERROR_FILE_NOT_FOUND;
+        if (key)
             RegCloseKey(key);
-            if (status != ERROR_SUCCESS || subkeys > 0 || values > 0) {
-                freeWide(nativePath);
-                return;
-            }
+        if (status != ERROR_SUCCESS || subkeys > 0 || values > 0) {
+            freeWide(nativePath);
+            return;
         }
     }
     deleteTree(parent, nativePath, view);

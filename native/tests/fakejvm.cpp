@@ -33,6 +33,7 @@ const char* const kKnownClasses[] = {
     "java/lang/String",
     "java/lang/Integer",
     "java/lang/reflect/Method",
+    "java/lang/OutOfMemoryError",
     "com/ostrakit/api/windows/WinRegistry$ExpandString",
     "com/ostrakit/runtime/installer/platform/win32/ObjectPicker$Result",
     "com/ostrakit/runtime/installer/platform/win32/ACLHandling",
@@ -131,6 +132,20 @@ jthrowable JNICALL ExceptionOccurred(JNIEnv* env)
     return t->exceptionPending
         ? reinterpret_cast<jthrowable>(g_vm->local(t, g_vm->newObject(PlainObject, "java/lang/Throwable")))
         : nullptr;
+}
+jint JNICALL ThrowNew(JNIEnv* env, jclass cls, const char*)
+{
+    ThreadEnv* t = self(env, "ThrowNew");
+    if (!g_vm->checkNoException(t, "ThrowNew"))
+        return -1;
+    Object* target = argument(t, cls, ClassObject, "ThrowNew");
+    if (!target)
+        return -1;
+    g_vm->throwNew(t);
+    g_vm->lock();
+    g_vm->thrownClasses.push_back(target->className);
+    g_vm->unlock();
+    return 0;
 }
 void JNICALL DeleteLocalRef(JNIEnv* env, jobject reference) { g_vm->deleteLocal(self(env, "DeleteLocalRef"), reference); }
 jint JNICALL EnsureLocalCapacity(JNIEnv* env, jint capacity)
@@ -514,6 +529,7 @@ Vm::Vm()
     m_functions.ExceptionClear = ExceptionClear;
     m_functions.ExceptionOccurred = ExceptionOccurred;
     m_functions.DeleteLocalRef = DeleteLocalRef;
+    m_functions.ThrowNew = ThrowNew;
     m_functions.EnsureLocalCapacity = EnsureLocalCapacity;
     m_functions.RegisterNatives = RegisterNatives;
     m_functions.GetMethodID = GetMethodID;

@@ -104,6 +104,7 @@ public:
     int fromReflectedMethodCalls = 0;
     int callLongMethodCalls = 0;
     std::vector<std::string> foundClasses;
+    std::vector<std::string> thrownClasses; // by ThrowNew
     std::vector<Registration> registrations;
 
     // Internal, used by the function table.

@@ -22,16 +22,16 @@ typedef jobjectArray(JNICALL* ListFn)(JNIEnv*, jclass, jint, jstring, jint);
 const jint HKCU = 2;
 
 // A fresh key HKCU\Software\OstraTest\<n>, removed again at the end of scope.
+// What an interrupted run left under the same name goes first.
 class ScratchKey
 {
 public:
     ScratchKey()
     {
         static int counter = 0;
-        wchar_t name[128];
-        swprintf(name, 128, L"Software\\OstraTest\\%lu_%d", GetCurrentProcessId(), ++counter);
-        path = name;
-        RegCreateKeyExW(HKEY_CURRENT_USER, name, 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL);
+        path = L"Software\\OstraTest\\" + std::to_wstring(++counter);
+        RegDeleteTreeW(HKEY_CURRENT_USER, path.c_str());
+        RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL);
     }
     ~ScratchKey()
     {
@@ -79,6 +79,72 @@ std::vector<std::u16string> stringArray(jobject array)
     for (fakejvm::Object* item : object->items)
         texts.push_back(item ? item->text : u(L"<null>"));
     return texts;
+}
+
+// The library's own C heap fails after `allowed` more allocations while
+// this lives; refused() tells whether it refused any.
+class FailingNativeHeap
+{
+public:
+    explicit FailingNativeHeap(int allowed)
+        : m_malloc("malloc", reinterpret_cast<void*>(&failingMalloc))
+        , m_realloc("realloc", reinterpret_cast<void*>(&failingRealloc))
+    {
+        s_left = allowed;
+        s_refused = false;
+    }
+    ~FailingNativeHeap() { s_left = -1; }
+    bool applied() const { return m_malloc.applied() && m_realloc.applied(); }
+    static bool refused() { return s_refused; }
+
+private:
+    static bool grant()
+    {
+        if (s_left == 0) {
+            s_refused = true;
+            return false;
+        }
+        if (s_left > 0)
+            --s_left;
+        return true;
+    }
+    static void* __cdecl failingMalloc(size_t size) { return grant() ? malloc(size) : nullptr; }
+    static void* __cdecl failingRealloc(void* block, size_t size) { return grant() ? realloc(block, size) : nullptr; }
+    static int s_left;
+    static bool s_refused;
+    ImportPatch m_malloc;
+    ImportPatch m_realloc;
+};
+int FailingNativeHeap::s_left = -1;
+bool FailingNativeHeap::s_refused = false;
+
+// A key that may be read but not written, as with an access-control entry
+// that denies KEY_SET_VALUE.
+LONG WINAPI openDeniedForWriting(HKEY parent, LPCWSTR name, DWORD options, REGSAM access, PHKEY key)
+{
+    if (access & KEY_SET_VALUE)
+        return ERROR_ACCESS_DENIED;
+    return RegOpenKeyExW(parent, name, options, access, key);
+}
+
+// What restoreKey0 hands to RegRestoreKeyW. Wine restores nothing and
+// reports success, so the call is recorded and answered here instead.
+struct RestoreCall
+{
+    HKEY key = NULL;
+    std::wstring file;
+    DWORD flags = 0xFFFFFFFF;
+    LONG answer = ERROR_SUCCESS;
+};
+RestoreCall g_restore;
+LONG WINAPI recordRestore(HKEY key, LPCWSTR file, DWORD flags)
+{
+    g_restore.key = key;
+    g_restore.file = file ? file : L"<null>";
+    g_restore.flags = flags;
+    // Marks the key it was given, so the test sees which key that was.
+    RegSetValueExW(key, L"restored", 0, REG_SZ, reinterpret_cast<const BYTE*>(L"yes"), 8);
+    return g_restore.answer;
 }
 
 } // namespace
@@ -233,19 +299,31 @@ TEST_CASE(Registry, missingClassesGiveNullWithNothingPending)
 // Every allocation point of a call, made to fail in turn: the call stops
 // there with the OutOfMemoryError pending and no further JNI call, and a
 // value name whose copy failed never stands for the default value.
+// Allocations fail in the VM's heap or in the library's own: each call
+// either completes or returns null with an OutOfMemoryError pending, and
+// never touches a value it was not asked to.
 TEST_CASE(Registry, failedAllocationsStopTheCall)
 {
     ScratchKey key;
     key.setRaw(NULL, REG_SZ, L"d", 4);
     key.setRaw(L"x", REG_SZ, L"x", 4);
     key.setRaw(L"list", REG_MULTI_SZ, L"a\0bc\0\0", 10);
+    HKEY child;
+    REQUIRE(RegCreateKeyExW(key.key, L"child", 0, NULL, 0, KEY_ALL_ACCESS, NULL, &child, NULL) == ERROR_SUCCESS);
+    RegCloseKey(child);
     auto deleteValue = bind<DeleteValueFn>("Registry", "deleteValue0", 24);
     auto enumValues = bind<ListFn>("Registry", "enumValues0", 20);
+    auto enumSubKeys = bind<ListFn>("Registry", "enumSubKeys0", 20);
     auto environment = bind<jobjectArray(JNICALL*)(JNIEnv*, jclass)>("Misc", "getEnvVarPairs0", 8);
+    auto modules = bind<jobjectArray(JNICALL*)(JNIEnv*, jclass, jboolean)>("Misc", "getRunningModules0", 12);
+    const size_t variables = texts(environment(env(), nullptr)).size();
+    // Each returns true when it completed with the whole result.
     const std::function<bool()> calls[] = {
-        [&] { return read(key, L"list") != nullptr; },
-        [&] { return enumValues(env(), nullptr, HKCU, key.java(), 0) != nullptr; },
-        [&] { return environment(env(), nullptr) != nullptr; },
+        [&] { return stringArray(read(key, L"list")).size() == 2; },
+        [&] { return stringArray(enumValues(env(), nullptr, HKCU, key.java(), 0)).size() == 3; },
+        [&] { return stringArray(enumSubKeys(env(), nullptr, HKCU, key.java(), 0)).size() == 1; },
+        [&] { return texts(environment(env(), nullptr)).size() == variables; },
+        [&] { return modules(env(), nullptr, JNI_TRUE) != nullptr; },
         [&] {
             return setValue()(env(), nullptr, HKCU, key.java(), vm().string(L"x"), vm().strings({u(L"p"), u(L"q")}),
                               3, 0) != JNI_FALSE;
@@ -256,17 +334,34 @@ TEST_CASE(Registry, failedAllocationsStopTheCall)
         },
     };
     for (const auto& call : calls) {
-        for (int allowed = 0; allowed < 8; ++allowed) {
-            vm().failAllocationsAfter(allowed);
-            const bool done = call();
-            vm().failAllocationsAfter(-1);
-            CHECK(done != vm().exceptionPending());
-            vm().clearException();
-            for (const std::string& misuse : vm().takeMisuse())
-                fail(__FILE__, __LINE__, "after " + std::to_string(allowed) + " allocations: " + misuse);
-            CHECK_EQ(key.rawSize(NULL), DWORD(4));
+        for (bool nativeHeap : {false, true}) {
+            for (int allowed = 0; allowed < 8; ++allowed) {
+                bool done;
+                bool refused = false;
+                vm().thrownClasses.clear();
+                if (nativeHeap) {
+                    FailingNativeHeap heap(allowed);
+                    REQUIRE(heap.applied());
+                    done = call();
+                    refused = FailingNativeHeap::refused();
+                } else {
+                    vm().failAllocationsAfter(allowed);
+                    done = call();
+                    vm().failAllocationsAfter(-1);
+                }
+                const std::string where = std::string(nativeHeap ? "native" : "VM") + " heap, after "
+                    + std::to_string(allowed) + " allocations";
+                if (done == vm().exceptionPending() || (refused && done))
+                    fail(__FILE__, __LINE__, where + ": neither completed nor failed with an error pending");
+                if (refused && !vm().thrownClasses.empty())
+                    CHECK_EQ(vm().thrownClasses.back(), std::string("java/lang/OutOfMemoryError"));
+                vm().clearException();
+                for (const std::string& misuse : vm().takeMisuse())
+                    fail(__FILE__, __LINE__, where + ": " + misuse);
+                CHECK_EQ(key.rawSize(NULL), DWORD(4));
+                key.setRaw(L"x", REG_SZ, L"x", 4);
+            }
         }
-        key.setRaw(L"x", REG_SZ, L"x", 4);
     }
 }
 
@@ -321,6 +416,16 @@ TEST_CASE(Registry, deleteKeyOnlyIfEmptyAndWholeTrees)
     CHECK(!key.exists(L"valued"));
     // A key that does not exist: nothing happens.
     deleteKey(env(), nullptr, HKCU, key.java(L"never"), JNI_TRUE, 0);
+
+    // A key that may be read but not written cannot be checked for
+    // emptiness: it stays, with all below it.
+    CHECK(createKey(env(), nullptr, HKCU, key.java(L"guarded\\below"), 0));
+    {
+        ImportPatch denied("RegOpenKeyExW", reinterpret_cast<void*>(&openDeniedForWriting));
+        REQUIRE(denied.applied());
+        deleteKey(env(), nullptr, HKCU, key.java(L"guarded"), JNI_TRUE, 0);
+    }
+    CHECK(key.exists(L"guarded\\below"));
 }
 
 TEST_CASE(Registry, unknownRootCodes)
@@ -418,10 +523,13 @@ TEST_CASE(Registry, listingEndsWhenTheKeyIsDeleted)
 TEST_CASE(Registry, viewFlagsChooseTheView)
 {
     const jint HKLM = 3;
-    wchar_t name[64];
-    swprintf(name, 64, L"OstraView%lu", GetCurrentProcessId());
-    const std::wstring in64 = std::wstring(L"Software\\") + name;
-    const std::wstring in32 = std::wstring(L"Software\\Wow6432Node\\") + name;
+    const std::wstring name = L"OstraView";
+    const std::wstring in64 = L"Software\\" + name;
+    const std::wstring in32 = L"Software\\Wow6432Node\\" + name;
+    for (REGSAM view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) { // what an interrupted run left
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, (in64 + L"\\child").c_str(), view, 0);
+        RegDeleteKeyExW(HKEY_LOCAL_MACHINE, in64.c_str(), view, 0);
+    }
     auto rawExists = [](const std::wstring& path) {
         HKEY key;
         if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, path.c_str(), 0, KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS)
@@ -432,8 +540,8 @@ TEST_CASE(Registry, viewFlagsChooseTheView)
     auto createKey = bind<KeyFn>("Registry", "createKey0", 20);
     auto keyExists = bind<KeyFn>("Registry", "keyExists0", 20);
     auto deleteKey = bind<DeleteKeyFn>("Registry", "deleteKey0", 24);
-    const jstring path = vm().string((L"Software\\" + std::wstring(name) + L"\\child").c_str());
-    const jstring top = vm().string((L"Software\\" + std::wstring(name)).c_str());
+    const jstring path = vm().string((in64 + L"\\child").c_str());
+    const jstring top = vm().string(in64.c_str());
     for (jint view : {KEY_WOW64_32KEY, KEY_WOW64_64KEY}) {
         const jint other = view == KEY_WOW64_32KEY ? KEY_WOW64_64KEY : KEY_WOW64_32KEY;
         const std::wstring& where = view == KEY_WOW64_32KEY ? in32 : in64;
@@ -479,14 +587,25 @@ TEST_CASE(Registry, saveAndRestore)
     CHECK(saveKey(env(), nullptr, HKCU, key.java(), vm().string(file), 0));
     WIN32_FILE_ATTRIBUTE_DATA saved = {};
     CHECK(GetFileAttributesExW(file, GetFileExInfoStandard, &saved) && saved.nFileSizeLow > 0);
-    CHECK(restoreKey(env(), nullptr, HKCU, target.java(), vm().string(file), 0));
-    jobject value = read(target, L"saved");
-    if (underWine()) {
-        printf("    note: Wine reports every restore as done and restores nothing (read back: %s)\n",
-               value ? "the value" : "nothing");
-    } else {
-        CHECK_EQ(fakejvm::Vm::text(value), u(L"yes"));
-        CHECK(!restoreKey(env(), nullptr, HKCU, target.java(), vm().string(L"C:\\no such hive.dat"), 0));
-    }
     DeleteFileW(file);
+
+    ImportPatch restore("RegRestoreKeyW", reinterpret_cast<void*>(&recordRestore));
+    REQUIRE(restore.applied());
+    for (LONG answer : {LONG(ERROR_SUCCESS), LONG(ERROR_REGISTRY_CORRUPT)}) {
+        g_restore = RestoreCall();
+        g_restore.answer = answer;
+        RegDeleteValueW(target.key, L"restored");
+        const jboolean restored =
+            restoreKey(env(), nullptr, HKCU, target.java(L"inner"), vm().string(L"C:\\hive \u00e9.dat"), 0);
+        CHECK_EQ(restored == JNI_TRUE, answer == ERROR_SUCCESS);
+        CHECK_EQ(g_restore.file, std::wstring(L"C:\\hive \u00e9.dat"));
+        CHECK_EQ(g_restore.flags, DWORD(0));
+        CHECK(target.exists(L"inner")); // made when missing
+        HKEY inner;
+        REQUIRE(RegOpenKeyExW(target.key, L"inner", 0, KEY_READ, &inner) == ERROR_SUCCESS);
+        DWORD size = 0;
+        CHECK(RegQueryValueExW(inner, L"restored", NULL, NULL, NULL, &size) == ERROR_SUCCESS);
+        RegCloseKey(inner);
+        RegDeleteKeyW(target.key, L"inner");
+    }
 }
