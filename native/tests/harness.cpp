@@ -240,17 +240,20 @@ using namespace harness;
 int main(int argc, char** argv)
 {
     bool includeSlow = false;
-    bool exclude = false;
-    std::vector<std::string> filters; // runs the tests whose names contain any of them
+    // Runs the tests whose names contain any filter before "--except" (all
+    // when there is none) and no filter after it; "=Suite.name" is exact.
+    std::vector<std::string> filters;
+    std::vector<std::string> exceptions;
+    bool excepting = false;
     for (int i = 1; i < argc; ++i) {
         if (strcmp(argv[i], "--exit-now") == 0)
             return 7; // a child process that ends at once
         if (strcmp(argv[i], "--long") == 0)
             includeSlow = true;
         else if (strcmp(argv[i], "--except") == 0)
-            exclude = true; // ... or, with this, all the others
+            excepting = true;
         else
-            filters.push_back(argv[i]);
+            (excepting ? exceptions : filters).push_back(argv[i]);
     }
     setvbuf(stdout, NULL, _IONBF, 0);
 
@@ -269,15 +272,13 @@ int main(int argc, char** argv)
     int skipped = 0;
     for (const TestCase& test : tests()) {
         const std::string fullName = std::string(test.suite) + "." + test.name;
-        bool matched = filters.empty();
-        for (const std::string& filter : filters) {
-            // "=Suite.name" matches that test only.
-            const bool exact = filter[0] == '=';
-            matched = matched
-                || (exact ? fullName == filter.substr(1) : fullName.find(filter) != std::string::npos);
-        }
-        if (!filters.empty() && exclude)
-            matched = !matched;
+        auto matches = [&](const std::vector<std::string>& list) {
+            for (const std::string& filter : list)
+                if (filter[0] == '=' ? fullName == filter.substr(1) : fullName.find(filter) != std::string::npos)
+                    return true;
+            return false;
+        };
+        const bool matched = (filters.empty() || matches(filters)) && !matches(exceptions);
         if (!matched || (test.slow && !includeSlow)) {
             ++skipped;
             continue;

@@ -128,7 +128,10 @@ TEST_CASE(Accounts, addUserAndGroups)
     auto addUser = bind<AddUserFn>("Win32UserInfo", "addUser0", 36);
     auto deleteUser = bind<DeleteFn>("Win32UserInfo", "deleteUser0", 16);
     auto deleteGroup = bind<DeleteFn>("Win32UserInfo", "deleteLocalGroup0", 16);
-    const std::wstring user = L"ostra" + std::to_wstring(GetCurrentProcessId() % 100000);
+    const std::wstring user = L"ostratest";
+    const wchar_t* const suffixes[] = {L"", L"b", L"c", L"d"};
+    for (const wchar_t* suffix : suffixes) // what an interrupted run left
+        deleteUser(env(), nullptr, nullptr, vm().string((user + suffix).c_str()));
     auto add = [&](const std::wstring& name, const wchar_t* group, bool create, bool failIfExists) {
         return text(addUser(env(), nullptr, vm().string(name.c_str()), vm().string(L"Pa55word!"),
                             vm().string(L"made by a test"), group ? vm().string(group) : nullptr,
@@ -160,7 +163,7 @@ TEST_CASE(Accounts, addUserAndGroups)
         CHECK(refused.rfind(L"1 ", 0) == 0);
         CHECK(missing.rfind(L"6 ", 0) == 0);
     }
-    for (const wchar_t* suffix : {L"", L"b", L"c", L"d"})
+    for (const wchar_t* suffix : suffixes)
         deleteUser(env(), nullptr, nullptr, vm().string((user + suffix).c_str()));
     CHECK(deleteGroup(env(), nullptr, nullptr, vm().string(L"OstraNoSuchGroup")) >= 0);
 }
@@ -188,6 +191,7 @@ TEST_CASE(ACLHandling, addAceOnFileKeyAndNullPath)
     // A registry key keeps its access list as given: one entry per trustee
     // code, inherited by subkeys and values.
     HKEY key;
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\OstraAclTest"); // what an interrupted run left
     RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\OstraAclTest", 0, NULL, 0, KEY_ALL_ACCESS, NULL, &key, NULL);
     RegCloseKey(key);
     jstring keyPath = vm().string(L"CURRENT_USER\\Software\\OstraAclTest");
@@ -210,6 +214,7 @@ TEST_CASE(ACLHandling, addAceOnFileKeyAndNullPath)
     wchar_t dir[MAX_PATH];
     GetTempPathW(MAX_PATH, dir);
     const std::wstring file = std::wstring(dir) + L"ostra-acl.txt";
+    DeleteFileW(file.c_str()); // an interrupted run's copy keeps its permissions
     CloseHandle(CreateFileW(file.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL));
     CHECK((grantedTo(file, SE_FILE_OBJECT, L"S-1-1-0") & FILE_WRITE_DATA) == 0);
     CHECK(addAce(env(), nullptr, vm().string(file.c_str()), no, no, no, no, yes, 0, nullptr) == JNI_TRUE);

@@ -117,6 +117,20 @@ void setPendingRenames(const std::wstring& value)
     RegCloseKey(key);
 }
 
+// The pending renames without the pairs whose source is `source`.
+std::wstring withoutPairsOf(const std::wstring& renames, const std::wstring& source)
+{
+    std::vector<std::wstring> items;
+    for (size_t start = 0, end; start < renames.size() && (end = renames.find(L'\0', start)) != std::wstring::npos;
+         start = end + 1)
+        items.push_back(renames.substr(start, end - start));
+    std::wstring kept;
+    for (size_t i = 0; i + 1 < items.size(); i += 2)
+        if (items[i] != source)
+            kept += items[i] + L'\0' + items[i + 1] + L'\0';
+    return kept.empty() ? kept : kept + L'\0';
+}
+
 } // namespace
 
 TEST_CASE(Misc, runningModulesListOwnAndHelperProcesses)
@@ -268,12 +282,13 @@ TEST_CASE(Misc, environmentMemoryAndDisk)
 
 TEST_CASE(Misc, moveAndDeleteAtReboot)
 {
-    const std::wstring before = pendingRenames();
     auto move = bind<MoveFn>("Misc", "moveWithDelayUntilReboot0", 16);
     wchar_t temp[MAX_PATH];
     GetTempPathW(MAX_PATH, temp);
     const std::wstring source = std::wstring(temp) + L"ostra-move-source.txt";
     const std::wstring target = std::wstring(temp) + L"ostra-move-target.txt";
+    const std::wstring before = withoutPairsOf(pendingRenames(), L"\\??\\" + source); // an interrupted run's
+    setPendingRenames(before);
     CloseHandle(CreateFileW(source.c_str(), GENERIC_WRITE, 0, NULL, CREATE_ALWAYS, 0, NULL));
     CHECK(move(env(), nullptr, vm().string(source.c_str()), vm().string(target.c_str())) == JNI_TRUE);
     CHECK(move(env(), nullptr, vm().string(source.c_str()), nullptr) == JNI_TRUE);

@@ -112,9 +112,28 @@ DWORD processOf(const std::wstring& name)
     return status.dwProcessId;
 }
 
+// A service of ours, with what an interrupted run left under its name
+// (installed, perhaps running or stuck) removed first.
 std::wstring serviceName(const wchar_t* kind)
 {
-    return std::wstring(L"OstraTest") + kind + std::to_wstring(GetCurrentProcessId());
+    const std::wstring name = std::wstring(L"OstraTest") + kind;
+    SC_HANDLE manager = OpenSCManagerW(NULL, NULL, SC_MANAGER_CONNECT);
+    SC_HANDLE service = OpenServiceW(manager, name.c_str(), SERVICE_QUERY_STATUS | SERVICE_STOP | DELETE);
+    if (service) {
+        CloseServiceHandle(service);
+        if (HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, processOf(name))) {
+            TerminateProcess(process, 0);
+            WaitForSingleObject(process, 10000);
+            CloseHandle(process);
+        }
+        service = OpenServiceW(manager, name.c_str(), DELETE);
+        DeleteService(service);
+        CloseServiceHandle(service);
+        for (int i = 0; i < 100 && call("queryStatus0", name) != 1060; ++i)
+            Sleep(50);
+    }
+    CloseServiceHandle(manager);
+    return name;
 }
 
 } // namespace
