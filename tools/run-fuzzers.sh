@@ -22,10 +22,17 @@ if [ ${#targets[@]} = 0 ]; then
     [ -f "$target" ] && [ -x "$target" ] && targets+=("$(basename "$target")")
   done
 fi
+if [ ${#targets[@]} = 0 ]; then
+  echo "no fuzz target in $dir"; exit 1
+fi
 for target in "${targets[@]}"; do
   name=${target#fuzz_}
+  seeds="$root/tests/fuzz/corpus/$name"
+  if [ ! -x "$dir/fuzz_$name" ] || [ -z "$(ls -A "$seeds" 2>/dev/null)" ]; then
+    echo "fuzz target $name: no program $dir/fuzz_$name or no seeds in $seeds"; exit 1
+  fi
   corpus=$(mktemp -d)
-  cp -r "$root/tests/fuzz/corpus/$name/." "$corpus/" 2>/dev/null || true
+  cp -r "$seeds/." "$corpus/"
   echo "fuzzing $name for ${seconds}s"
   # shellcheck disable=SC2046
   if ! (cd "$corpus" && "$dir/fuzz_$name" -max_total_time="$seconds" $(options_for "$name") "$corpus" >fuzz.log 2>&1); then
