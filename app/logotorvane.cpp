@@ -2,6 +2,7 @@
 
 #include "dialbuttonform.h"
 #include "floatingwindowflags.h"
+#include "logging.h"
 
 #include <QCursor>
 #include <QMainWindow>
@@ -38,7 +39,7 @@ void logoTorvane::mousePressEvent(QMouseEvent* event)
         dragging = true;
         dragOffset = QCursor::pos() - pos();
     } else {
-        qDebug("Eita 5");
+        qCDebug(lcClient, "Eita 5");
     }
 }
 
@@ -62,5 +63,5 @@ void logoTorvane::mouseDoubleClickEvent(QMouseEvent*)
 
 void logoTorvane::on_label_linkActivated(QMouseEvent*)
 {
-    qDebug("Eita 2");
+    qCDebug(lcClient, "Eita 2");
 }

@@ -1,5 +1,6 @@
 #include "deployment.h"
 #include "globals.h"
+#include "logging.h"
 #include "mainwindow.h"
 
 #include "httplistener.h"
@@ -19,7 +20,7 @@
 QString findConfigurationFile()
 {
     const QString binDir = QCoreApplication::applicationDirPath();
-    qDebug() << binDir;
+    qCDebug(lcClient) << binDir;
     const QString fileName = QCoreApplication::applicationName() + QStringLiteral(".ini");
     const QStringList searchList = {
         binDir,
@@ -38,12 +39,12 @@ QString findConfigurationFile()
         QFile file(dir + "/" + fileName);
         if (file.exists()) {
             const QString path = QDir(file.fileName()).canonicalPath();
-            qDebug("Using config file %s", qPrintable(path));
+            qCDebug(lcClient, "Using config file %s", qPrintable(path));
             return path;
         }
     }
     for (const QString& dir : searchList)
-        qWarning("%s/%s not found", qPrintable(dir), qPrintable(fileName));
+        qCWarning(lcClient, "%s/%s not found", qPrintable(dir), qPrintable(fileName));
     qFatal("Cannot find config file %s", qPrintable(fileName));
     return QString();
 }

@@ -2,6 +2,7 @@
 
 #include "deployment.h"
 #include "floatingwindowflags.h"
+#include "logging.h"
 #include "logotorvane.h"
 #include "pagerecovery.h"
 #include "urlscheme.h"
@@ -105,7 +106,7 @@ QString readScript(const QString& resource, const char* missingMessage)
 {
     QFile file(resource);
     if (!file.open(QIODevice::ReadOnly))
-        qDebug("%s", missingMessage);
+        qCDebug(lcClient, "%s", missingMessage);
     const QString script = QString::fromUtf8(file.readAll());
     file.close();
     return script;
@@ -143,7 +144,7 @@ void MainWindow::javascript()
     channel->registerObject(QStringLiteral("external"), &external);
     webView->page()->setWebChannel(channel);
     webView->page()->runJavaScript(webChannelScript);
-    qDebug("Ok---<><><<<><");
+    qCDebug(lcClient, "Ok---<><><<<><");
 }
 
 namespace {
@@ -206,8 +207,8 @@ bool MainWindow::registerProtocol()
 
 void MainWindow::checkApplicationArguments(QString arg)
 {
-    qDebug() << arg;
-    qDebug() << "Oi como vai" << arg;
+    qCDebug(lcClient) << arg;
+    qCDebug(lcClient) << "Oi como vai" << arg;
     webView->page()->runJavaScript(QStringLiteral("\nTorvaneAppWeb.prototype.api.commandJson2(") + arg
                                    + QStringLiteral(");"));
     const QJsonObject command = QJsonDocument::fromJson(arg.toUtf8()).object();
@@ -256,13 +257,13 @@ void MainWindow::finishLoading(bool)
     adjustTitle();
     webView->page()->runJavaScript(jQueryScript);
     webView->page()->runJavaScript(closeButtonHookScript());
-    qDebug("Progresso... FINISH");
+    qCDebug(lcClient, "Progresso... FINISH");
 }
 
 void MainWindow::featurePermissionRequested(const QUrl& securityOrigin, QWebEnginePage::Feature feature)
 {
     const QMetaEnum features = QMetaEnum::fromType<QWebEnginePage::Feature>();
-    qDebug() << securityOrigin << features.valueToKey(feature);
+    qCDebug(lcClient) << securityOrigin << features.valueToKey(feature);
     // Whatever was asked for, the page's current URL gets the microphone;
     // other requests stay unanswered.
     QWebEnginePage* page = webView->page();

@@ -1,5 +1,7 @@
 #include "pagerecovery.h"
 
+#include "logging.h"
+
 #include <QWebEngineView>
 #include <QtDebug>
 
@@ -35,7 +37,7 @@ void PageRecovery::handleLoadFinished(bool ok)
     if (m_recovering) {
         m_recovering = false;
         m_countdown.stop();
-        qDebug("PageRecovery: the page is back (%s)", qPrintable(m_view->url().toString()));
+        qCDebug(lcClient, "PageRecovery: the page is back (%s)", qPrintable(m_view->url().toString()));
     }
 }
 
@@ -43,7 +45,7 @@ void PageRecovery::handleRenderProcessTerminated(QWebEnginePage::RenderProcessTe
 {
     if (status == QWebEnginePage::NormalTerminationStatus)
         return;
-    qDebug("PageRecovery: the page's render process ended (status %d, exit code %d)", int(status), exitCode);
+    qCDebug(lcClient, "PageRecovery: the page's render process ended (status %d, exit code %d)", int(status), exitCode);
     scheduleRetry("the page's render process ended");
 }
 
@@ -54,7 +56,7 @@ void PageRecovery::scheduleRetry(const char* reason)
     m_lastFailure.start();
     m_recovering = true;
     m_remaining = m_pause;
-    qDebug("PageRecovery: %s, trying %s again in %d s", reason, qPrintable(m_startUrl.toString()), m_pause);
+    qCDebug(lcClient, "PageRecovery: %s, trying %s again in %d s", reason, qPrintable(m_startUrl.toString()), m_pause);
     showNotice();
     m_countdown.start();
 }

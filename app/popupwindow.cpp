@@ -1,5 +1,7 @@
 #include "popupwindow.h"
 
+#include "logging.h"
+
 #include <QProgressBar>
 #include <QVBoxLayout>
 #include <QWebEnginePage>
@@ -46,6 +48,6 @@ void PopupWindow::adjustGeometry(const QRect& newGeometry)
 
 void PopupWindow::finishLoading(bool)
 {
-    qDebug("Carregamento completo...");
+    qCDebug(lcClient, "Carregamento completo...");
     loadIndicator->hide();
 }

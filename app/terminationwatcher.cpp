@@ -1,5 +1,7 @@
 #include "terminationwatcher.h"
 
+#include "logging.h"
+
 #include <QSocketNotifier>
 #include <QtDebug>
 
@@ -24,7 +26,7 @@ TerminationWatcher::TerminationWatcher(QObject* parent)
     : QObject(parent)
 {
     if (::socketpair(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0, signalPipe) != 0) {
-        qCritical("TerminationWatcher: cannot create the signal socket pair");
+        qCCritical(lcClient, "TerminationWatcher: cannot create the signal socket pair");
         return;
     }
     m_notifier = new QSocketNotifier(signalPipe[1], QSocketNotifier::Read, this);
@@ -53,7 +55,7 @@ void TerminationWatcher::handleSignal()
 {
     char byte = 0;
     if (::read(signalPipe[1], &byte, 1) == 1)
-        qDebug("TerminationWatcher: signal %d, quitting", int(byte));
+        qCDebug(lcClient, "TerminationWatcher: signal %d, quitting", int(byte));
     emit terminationRequested();
 }
 

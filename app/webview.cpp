@@ -1,5 +1,6 @@
 #include "webview.h"
 
+#include "logging.h"
 #include "popupwindow.h"
 
 #include <QMetaEnum>
@@ -15,7 +16,7 @@ WebView::WebView(QWidget* parent)
 
 QWebEngineView* WebView::createWindow(QWebEnginePage::WebWindowType type)
 {
-    qDebug() << QMetaEnum::fromType<QWebEnginePage::WebWindowType>().valueToKey(type);
+    qCDebug(lcClient) << QMetaEnum::fromType<QWebEnginePage::WebWindowType>().valueToKey(type);
     auto* popup = new PopupWindow;
     popup->setAttribute(Qt::WA_DeleteOnClose);
     popup->show();

@@ -69,7 +69,7 @@ int main(int argc, char* argv[])
     }
     // Debug lines are filtered before they are formatted.
     if (!verbose)
-        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+        QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false\ntorvane.*.debug=false"));
 
     // Without a configuration file: loopback, the given port, room for many
     // concurrent connections.

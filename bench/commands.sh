@@ -12,7 +12,7 @@ cmake --build build -j"$(nproc)" --target torvaneapp torvane-standin benchserver
 # Debug lines are filtered unless BENCH_CLIENT_DEBUG=1: the shipped client
 # sends them to the debugger channel, which costs next to nothing when no
 # debugger listens; here they would go to a file, one write per line.
-[ "${BENCH_CLIENT_DEBUG:-0}" = 1 ] || export QT_LOGGING_RULES="default.debug=false"
+[ "${BENCH_CLIENT_DEBUG:-0}" = 1 ] || export QT_LOGGING_RULES="default.debug=false;torvane.*.debug=false"
 echo "client debug lines: ${QT_LOGGING_RULES:-written to a file}"
 
 log=$(mktemp)
@@ -43,7 +43,7 @@ echo "real client (https://localhost:8085/?comando=bench):"
 wrk_run "https://localhost:8085/?comando=bench"
 # The bench server with the client's own listener settings on another port.
 sed -e 's/^port=8085/port=18085/' build/bin/TorvaneAPP.ini > build/bench-commands.ini
-env QT_LOGGING_RULES="default.debug=false" build/bench/benchserver --config build/bench-commands.ini >/dev/null 2>&1 &
+env QT_LOGGING_RULES="default.debug=false;torvane.*.debug=false" build/bench/benchserver --config build/bench-commands.ini >/dev/null 2>&1 &
 bench_pid=$!
 sleep 1
 echo "bench server (same listener settings, https://localhost:18085/?comando=bench):"

@@ -3,8 +3,8 @@
 #include "httprequest.h"
 #include "httprequesthandler.h"
 #include "httpresponse.h"
-#include "debuglog.h"
 #include "locking.h"
+#include "logging.h"
 #include "settings.h"
 #include "sslservercontext.h"
 
@@ -12,14 +12,10 @@
 #include <private/qeventdispatcher_unix_p.h>
 #define QUILLON_UNIX_DISPATCHER
 #endif
+#include <QCoreApplication>
 #include <QSslSocket>
-#include <QtDebug>
-
-#include <new>
 
 namespace quillon {
-
-QAtomicInt HttpConnectionHandler::s_injectedReadFailures;
 
 namespace {
 const QByteArray kEntityTooLarge = "HTTP/1.1 413 entity too large\r\nConnection: close\r\n\r\n413 Entity too large\r\n";
@@ -39,7 +35,7 @@ HttpConnectionHandler::HttpConnectionHandler(QSettings* settings, HttpRequestHan
 
     createSocket();
     if (m_sslContext)
-        qDebug("HttpConnectionHandler (%p): SSL is enabled", static_cast<void*>(this));
+        qCDebug(lcServer, "HttpConnectionHandler (%p): SSL is enabled", static_cast<void*>(this));
 
     moveToThread(this);
     m_socket->moveToThread(this);
@@ -48,7 +44,7 @@ HttpConnectionHandler::HttpConnectionHandler(QSettings* settings, HttpRequestHan
     connect(&m_readTimer, &QTimer::timeout, this, &HttpConnectionHandler::readTimeout);
     m_readTimer.setSingleShot(true);
 
-    qDebug("HttpConnectionHandler (%p): constructed", static_cast<void*>(this));
+    qCDebug(lcServer, "HttpConnectionHandler (%p): constructed", static_cast<void*>(this));
 #ifdef QUILLON_UNIX_DISPATCHER
     // The worker threads only serve sockets and timers: Qt's plain poll-based
     // dispatcher costs about a third less CPU per request than the GLib one.
@@ -63,7 +59,7 @@ HttpConnectionHandler::~HttpConnectionHandler()
     quit();
     wait();
     tsanAcquire(this); // joined: everything the thread did is visible now
-    qDebug("HttpConnectionHandler (%p): destroyed", static_cast<void*>(this));
+    qCDebug(lcServer, "HttpConnectionHandler (%p): destroyed", static_cast<void*>(this));
 }
 
 void HttpConnectionHandler::createSocket()
@@ -79,39 +75,45 @@ void HttpConnectionHandler::createSocket()
     connect(m_socket, &QTcpSocket::disconnected, this, &HttpConnectionHandler::disconnected);
 }
 
-void HttpConnectionHandler::injectReadFailures(int count)
-{
-    s_injectedReadFailures.storeRelaxed(count);
-}
-
+// Qt does not carry exceptions through its event loop: whatever escapes
+// anyway (a fault in Qt's own socket code, say) ends this thread, and the
+// pool replaces the handler. The socket then goes with the thread.
 void HttpConnectionHandler::run()
 {
     tsanAcquire(this);
-    qDebug("HttpConnectionHandler (%p): thread started", static_cast<void*>(this));
-    // An exception that escapes the event loop costs the connection it came
-    // from, not the handler: the pool keeps handing this thread out. The
-    // socket went through the unwinding and is replaced by a fresh one.
-    for (;;) {
-        try {
-            exec();
-            break;
-        } catch (...) {
-            qCritical("HttpConnectionHandler (%p): an uncatched exception occured in the thread",
-                      static_cast<void*>(this));
-            abandonConnection();
-            m_socket->disconnect(this);
-            m_socket->deleteLater();
-            createSocket();
-        }
+    qCDebug(lcServer, "HttpConnectionHandler (%p): thread started", static_cast<void*>(this));
+    try {
+        exec();
+    } catch (...) {
+        m_ended.storeRelease(1);
+        qCCritical(lcServer, "HttpConnectionHandler (%p): an uncatched exception occured in the thread",
+                   static_cast<void*>(this));
+        // A connection handed over meanwhile is adopted and, below, reset:
+        // its client learns at once instead of waiting for a dead thread.
+        QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
     }
-    m_socket->close();
+    m_readTimer.stop();
+    m_socket->abort();
     delete m_socket;
     m_socket = nullptr;
-    m_readTimer.stop();
     delete m_currentRequest;
     m_currentRequest = nullptr;
-    qDebug("HttpConnectionHandler (%p): thread stopped", static_cast<void*>(this));
+    qCDebug(lcServer, "HttpConnectionHandler (%p): thread stopped", static_cast<void*>(this));
     tsanRelease(this);
+}
+
+// Each slot catches what its work throws (running out of memory, say), so
+// that nothing unwinds through Qt's socket code: the connection is given up
+// and the handler is free again.
+void HttpConnectionHandler::giveUpAfterException(const char* where)
+{
+    qCCritical(lcServer, "HttpConnectionHandler (%p): an exception occured while %s, connection dropped",
+               static_cast<void*>(this), where);
+    try {
+        abandonConnection();
+    } catch (...) {
+        m_busy.storeRelease(0);
+    }
 }
 
 // Restarting a QTimer for every request re-registers it with the event
@@ -127,19 +129,29 @@ void HttpConnectionHandler::startReadTimer()
 void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
 {
     tsanAcquire(this); // handed over by the listener thread
-    QUILLON_DEBUG("HttpConnectionHandler (%p): handle new connection", static_cast<void*>(this));
+    qCDebug(lcServer, "HttpConnectionHandler (%p): handle new connection", static_cast<void*>(this));
     setBusy();
+    try {
+        adoptConnection(socketDescriptor);
+    } catch (...) {
+        giveUpAfterException("adopting a connection");
+    }
+}
 
+void HttpConnectionHandler::adoptConnection(tSocketDescriptor socketDescriptor)
+{
     // Nothing of the previous connection (state, unsent output) may survive.
     // A TLS socket also keeps its encryption mode through abort(); a connect
     // attempt resets that, and the abort ends it at once.
     if (m_sslContext)
         m_socket->connectToHost(QString(), 0);
     m_socket->abort();
+    delete m_currentRequest;
+    m_currentRequest = nullptr;
 
     if (!m_socket->setSocketDescriptor(socketDescriptor)) {
-        qCritical("HttpConnectionHandler (%p): cannot initialize socket: %s", static_cast<void*>(this),
-                  qPrintable(m_socket->errorString()));
+        qCCritical(lcServer, "HttpConnectionHandler (%p): cannot initialize socket: %s", static_cast<void*>(this),
+                   qPrintable(m_socket->errorString()));
         m_busy.storeRelease(0);
         return;
     }
@@ -147,18 +159,12 @@ void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
     // delayed acknowledgement. A plain connection's first answer leaves at
     // once anyway, so for one that is closed after it the call is saved.
     m_lowDelay = false;
-    if (m_sslContext)
-        setLowDelay();
-
     if (m_sslContext) {
-        QUILLON_DEBUG("HttpConnectionHandler (%p): Starting encryption", static_cast<void*>(this));
+        setLowDelay();
+        qCDebug(lcServer, "HttpConnectionHandler (%p): Starting encryption", static_cast<void*>(this));
         m_sslContext->startServerEncryption(static_cast<QSslSocket*>(m_socket));
     }
-
     startReadTimer();
-
-    delete m_currentRequest;
-    m_currentRequest = nullptr;
 }
 
 void HttpConnectionHandler::setLowDelay()
@@ -169,12 +175,21 @@ void HttpConnectionHandler::setLowDelay()
 
 void HttpConnectionHandler::readTimeout()
 {
+    try {
+        closeIfIdle();
+    } catch (...) {
+        giveUpAfterException("closing an idle connection");
+    }
+}
+
+void HttpConnectionHandler::closeIfIdle()
+{
     const qint64 remaining = m_readTimeout - m_lastActivity.elapsed();
     if (remaining > 0) {
         m_readTimer.start(int(remaining));
         return;
     }
-    QUILLON_DEBUG("HttpConnectionHandler (%p): read timeout occured", static_cast<void*>(this));
+    qCDebug(lcServer, "HttpConnectionHandler (%p): read timeout occured", static_cast<void*>(this));
     closeConnection();
     delete m_currentRequest;
     m_currentRequest = nullptr;
@@ -201,23 +216,23 @@ void HttpConnectionHandler::closeConnection()
 
 void HttpConnectionHandler::disconnected()
 {
-    QUILLON_DEBUG("HttpConnectionHandler (%p): disconnected", static_cast<void*>(this));
-    m_socket->close();
+    qCDebug(lcServer, "HttpConnectionHandler (%p): disconnected", static_cast<void*>(this));
+    try {
+        m_socket->close();
+    } catch (...) {
+        giveUpAfterException("closing a connection");
+        return;
+    }
     m_readTimer.stop();
     m_busy.storeRelease(0);
 }
 
-// A failure while reading (running out of memory, say) must not unwind
-// through Qt's socket code, which would leave the socket unable to signal
-// again: it ends this connection here and frees the handler.
 void HttpConnectionHandler::read()
 {
     try {
         readRequests();
     } catch (...) {
-        qCritical("HttpConnectionHandler (%p): an exception occured while reading, connection dropped",
-                  static_cast<void*>(this));
-        abandonConnection();
+        giveUpAfterException("reading");
     }
 }
 
@@ -234,12 +249,6 @@ void HttpConnectionHandler::abandonConnection()
 
 void HttpConnectionHandler::readRequests()
 {
-    for (int pending = s_injectedReadFailures.loadRelaxed(); pending > 0;
-         pending = s_injectedReadFailures.loadRelaxed()) {
-        if (s_injectedReadFailures.testAndSetRelaxed(pending, pending - 1))
-            throw std::bad_alloc();
-    }
-
     while (m_socket->bytesAvailable() && m_socket->state() == QAbstractSocket::ConnectedState) {
         if (!m_currentRequest)
             m_currentRequest = new HttpRequest(m_maxRequestSize, m_maxMultiPartSize);
@@ -264,7 +273,7 @@ void HttpConnectionHandler::readRequests()
 
         // The timer is not looked at while the request handler runs on this
         // thread; it is restarted afterwards.
-        QUILLON_DEBUG("HttpConnectionHandler (%p): received request", static_cast<void*>(this));
+        qCDebug(lcServer, "HttpConnectionHandler (%p): received request", static_cast<void*>(this));
 
         HttpResponse response(m_socket, m_readTimeout);
         bool closeAfterResponse = m_currentRequest->header("Connection").compare("close", Qt::CaseInsensitive) == 0;
@@ -279,14 +288,14 @@ void HttpConnectionHandler::readRequests()
         try {
             m_requestHandler->service(*m_currentRequest, response);
         } catch (...) {
-            qCritical("HttpConnectionHandler (%p): An uncatched exception occured in the request handler",
+            qCCritical(lcServer, "HttpConnectionHandler (%p): An uncatched exception occured in the request handler",
                       static_cast<void*>(this));
         }
 
         if (!response.lastPartSent())
             response.write(QByteArray(), true);
 
-        QUILLON_DEBUG("HttpConnectionHandler (%p): finished request", static_cast<void*>(this));
+        qCDebug(lcServer, "HttpConnectionHandler (%p): finished request", static_cast<void*>(this));
 
         if (!closeAfterResponse) {
             const QMap<QByteArray, QByteArray>& headers = response.headers();

@@ -31,10 +31,9 @@ public:
 
     bool isBusy() const { return m_busy.loadAcquire() != 0; }
     void setBusy() { m_busy.storeRelease(1); }
-
-    // For tests: the next count reads, on any handler, fail as if memory ran
-    // out while a request was read.
-    static void injectReadFailures(int count);
+    // True once an exception escaped the thread's event loop: it serves no
+    // more connections and ends.
+    bool hasEnded() const { return m_ended.loadAcquire() != 0; }
 
 public slots:
     void handleConnection(quillon::tSocketDescriptor socketDescriptor);
@@ -47,6 +46,9 @@ private slots:
 private:
     void run() override;
     void createSocket();
+    void adoptConnection(tSocketDescriptor socketDescriptor);
+    void closeIfIdle();
+    void giveUpAfterException(const char* where);
     void readRequests();
     void abandonConnection();
     void startReadTimer();
@@ -61,13 +63,12 @@ private:
     HttpRequest* m_currentRequest = nullptr;
     HttpRequestHandler* m_requestHandler;
     QAtomicInt m_busy;
+    QAtomicInt m_ended;
     SslServerContext* m_sslContext;
     bool m_lowDelay = false;
     int m_readTimeout = 10000;
     int m_maxRequestSize = 16000;
     int m_maxMultiPartSize = 1000000;
-
-    static QAtomicInt s_injectedReadFailures;
 };
 
 } // namespace quillon

@@ -1,7 +1,8 @@
 #include "httpconnectionhandlerpool.h"
-#include "locking.h"
 
 #include "httpconnectionhandler.h"
+#include "locking.h"
+#include "logging.h"
 #include "settings.h"
 #include "sslservercontext.h"
 
@@ -31,12 +32,28 @@ HttpConnectionHandlerPool::~HttpConnectionHandlerPool()
     for (HttpConnectionHandler* handler : qAsConst(m_pool))
         delete handler;
     delete m_sslContext;
-    qDebug("HttpConnectionHandlerPool (%p): destroyed", static_cast<void*>(this));
+    qCDebug(lcServer, "HttpConnectionHandlerPool (%p): destroyed", static_cast<void*>(this));
+}
+
+// A handler whose thread ended (an exception escaped its event loop) serves
+// nothing more: it leaves the pool, and a new one takes its place on demand.
+void HttpConnectionHandlerPool::dropEndedHandlers()
+{
+    for (int i = m_pool.size() - 1; i >= 0; --i) {
+        HttpConnectionHandler* handler = m_pool.at(i);
+        if (handler->hasEnded()) {
+            m_pool.removeAt(i);
+            delete handler; // waits for the thread's last steps
+            qCDebug(lcServer, "HttpConnectionHandlerPool: Removed connection handler (%p) whose thread ended",
+                    static_cast<void*>(handler));
+        }
+    }
 }
 
 HttpConnectionHandler* HttpConnectionHandlerPool::acquireHandler()
 {
     MutexLocker locker(&m_mutex);
+    dropEndedHandlers();
     for (HttpConnectionHandler* handler : qAsConst(m_pool)) {
         if (!handler->isBusy()) {
             handler->setBusy();
@@ -62,6 +79,7 @@ void HttpConnectionHandlerPool::cleanup()
 {
     const int maxIdleHandlers = settingValue(m_settings, QStringLiteral("minThreads"), 1).toInt();
     MutexLocker locker(&m_mutex);
+    dropEndedHandlers();
     int idleCounter = 0;
     for (HttpConnectionHandler* handler : qAsConst(m_pool)) {
         if (handler->isBusy())
@@ -69,7 +87,7 @@ void HttpConnectionHandlerPool::cleanup()
         if (++idleCounter > maxIdleHandlers) {
             m_pool.removeOne(handler);
             delete handler;
-            qDebug("HttpConnectionHandlerPool: Removed connection handler (%p), pool size is now %i",
+            qCDebug(lcServer, "HttpConnectionHandlerPool: Removed connection handler (%p), pool size is now %i",
                    static_cast<void*>(handler), m_pool.size());
             break;
         }
@@ -83,12 +101,19 @@ void HttpConnectionHandlerPool::loadSslConfiguration()
     if (keyFileName.isEmpty() || certFileName.isEmpty())
         return;
 
+    // Without a TLS library a socket would stay plain while the log said
+    // otherwise: TLS is off, as for unreadable files.
+    if (!QSslSocket::supportsSsl()) {
+        qCCritical(lcServer, "HttpConnectionHandlerPool: TLS is not available (no usable OpenSSL library), "
+                             "serving without TLS");
+        return;
+    }
     keyFileName = resolveAgainstSettingsFile(m_settings, keyFileName);
     certFileName = resolveAgainstSettingsFile(m_settings, certFileName);
 
     QFile certFile(certFileName);
     if (!certFile.open(QIODevice::ReadOnly)) {
-        qCritical("HttpConnectionHandlerPool: cannot open sslCertFile %s", qPrintable(certFileName));
+        qCCritical(lcServer, "HttpConnectionHandlerPool: cannot open sslCertFile %s", qPrintable(certFileName));
         return;
     }
     QSslCertificate certificate(&certFile, QSsl::Pem);
@@ -96,7 +121,7 @@ void HttpConnectionHandlerPool::loadSslConfiguration()
 
     QFile keyFile(keyFileName);
     if (!keyFile.open(QIODevice::ReadOnly)) {
-        qCritical("HttpConnectionHandlerPool: cannot open sslKeyFile %s", qPrintable(keyFileName));
+        qCCritical(lcServer, "HttpConnectionHandlerPool: cannot open sslKeyFile %s", qPrintable(keyFileName));
         return;
     }
     QSslKey sslKey(&keyFile, QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey);
@@ -109,7 +134,7 @@ void HttpConnectionHandlerPool::loadSslConfiguration()
     // Only protocols that current clients still accept: TLS 1.2 and later.
     configuration.setProtocol(QSsl::TlsV1_2OrLater);
     m_sslContext = new SslServerContext(configuration);
-    qDebug("HttpConnectionHandlerPool: SSL settings loaded");
+    qCDebug(lcServer, "HttpConnectionHandlerPool: SSL settings loaded");
 }
 
 } // namespace quillon

@@ -35,6 +35,7 @@ public slots:
 
 private:
     void loadSslConfiguration();
+    void dropEndedHandlers();
 
     QSettings* m_settings;
     HttpRequestHandler* m_requestHandler;

@@ -1,8 +1,8 @@
 #include "httplistener.h"
 
-#include "debuglog.h"
 #include "httpconnectionhandlerpool.h"
 #include "locking.h"
+#include "logging.h"
 #include "settings.h"
 
 #include <QTcpSocket>
@@ -23,9 +23,9 @@ HttpListener::HttpListener(QSettings* settings, HttpRequestHandler* requestHandl
 HttpListener::~HttpListener()
 {
     close();
-    qDebug("HttpListener: closed");
+    qCDebug(lcServer, "HttpListener: closed");
     delete m_pool;
-    qDebug("HttpListener: destroyed");
+    qCDebug(lcServer, "HttpListener: destroyed");
 }
 
 void HttpListener::startListening()
@@ -36,9 +36,9 @@ void HttpListener::startListening()
     const quint16 port = quint16(settingValue(m_settings, QStringLiteral("port")).toInt());
     const QHostAddress address = host.isEmpty() ? QHostAddress(QHostAddress::Any) : QHostAddress(host);
     if (listen(address, port))
-        qDebug("HttpListener: Listening on port %i", int(serverPort()));
+        qCDebug(lcServer, "HttpListener: Listening on port %i", int(serverPort()));
     else
-        qCritical("HttpListener: Cannot bind on port %i: %s", int(port), qPrintable(errorString()));
+        qCCritical(lcServer, "HttpListener: Cannot bind on port %i: %s", int(port), qPrintable(errorString()));
 }
 
 void HttpListener::incomingConnection(tSocketDescriptor socketDescriptor)
@@ -51,7 +51,7 @@ void HttpListener::incomingConnection(tSocketDescriptor socketDescriptor)
         return;
     }
 
-    QUILLON_DEBUG("HttpListener: Too many incoming connections");
+    qCDebug(lcServer, "HttpListener: Too many incoming connections");
     auto* socket = new QTcpSocket(this);
     socket->setSocketDescriptor(socketDescriptor);
     connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);

@@ -1,6 +1,7 @@
 #include "httprequest.h"
 
 #include "httpcookie.h"
+#include "logging.h"
 #include "settings.h"
 
 #include <QIODevice>
@@ -60,7 +61,7 @@ void HttpRequest::readFrom(QIODevice* socket)
     if (m_status != Aborted) {
         const bool multipart = !m_boundary.isEmpty();
         if ((!multipart && m_currentSize > m_maxSize) || (multipart && m_currentSize > m_maxMultiPartSize)) {
-            qWarning("HttpRequest: received too many bytes");
+            qCWarning(lcServer, "HttpRequest: received too many bytes");
             m_status = Aborted;
         }
     }
@@ -82,7 +83,7 @@ bool HttpRequest::readLine(QIODevice* socket, QByteArray& line)
     for (;;) {
         const qint64 budget = m_maxSize - m_currentSize;
         if (budget <= 0) {
-            qWarning("HttpRequest: received too many bytes");
+            qCWarning(lcServer, "HttpRequest: received too many bytes");
             m_status = Aborted;
             return false;
         }
@@ -107,7 +108,7 @@ void HttpRequest::readRequestLine(QIODevice* socket)
         return;
     const QList<QByteArray> parts = line.split(' ');
     if (parts.size() != 3 || !parts.at(2).contains("HTTP")) {
-        qWarning("HttpRequest: received broken HTTP request, invalid first line");
+        qCWarning(lcServer, "HttpRequest: received broken HTTP request, invalid first line");
         m_status = Aborted;
         return;
     }
@@ -157,11 +158,11 @@ void HttpRequest::finishHeader()
 
     if (m_expectedBodySize == 0) {
         m_status = Complete;
-    } else if (m_boundary.isEmpty() && m_currentSize + m_expectedBodySize > m_maxSize) {
-        qWarning("HttpRequest: expected body is too large");
+    } else if (m_boundary.isEmpty() && m_expectedBodySize > m_maxSize - m_currentSize) {
+        qCWarning(lcServer, "HttpRequest: expected body is too large");
         m_status = Aborted;
     } else if (!m_boundary.isEmpty() && m_expectedBodySize > m_maxMultiPartSize) {
-        qWarning("HttpRequest: expected multipart body is too large");
+        qCWarning(lcServer, "HttpRequest: expected multipart body is too large");
         m_status = Aborted;
     } else {
         m_status = AwaitingBody;
@@ -173,7 +174,7 @@ void HttpRequest::finishHeader()
 bool HttpRequest::readContentLength()
 {
     if (m_headers.contains("transfer-encoding")) {
-        qWarning("HttpRequest: transfer coding of the body is not supported");
+        qCWarning(lcServer, "HttpRequest: transfer coding of the body is not supported");
         return false;
     }
     const QList<QByteArray> lengths = m_headers.values("content-length");
@@ -185,7 +186,7 @@ bool HttpRequest::readContentLength()
     bool ok = false;
     const qint64 value = digitsOnly ? length.toLongLong(&ok) : -1;
     if (!ok || std::any_of(lengths.cbegin(), lengths.cend(), [&](const QByteArray& other) { return other != length; })) {
-        qWarning("HttpRequest: invalid Content-Length");
+        qCWarning(lcServer, "HttpRequest: invalid Content-Length");
         return false;
     }
     m_expectedBodySize = value;
@@ -195,7 +196,8 @@ bool HttpRequest::readContentLength()
 void HttpRequest::readBody(QIODevice* socket)
 {
     if (m_boundary.isEmpty()) {
-        const QByteArray part = socket->read(m_expectedBodySize - m_bodyData.size());
+        // Only what has arrived: QIODevice::read(n) reserves n bytes first.
+        const QByteArray part = socket->read(qMin(m_expectedBodySize - m_bodyData.size(), socket->bytesAvailable()));
         m_currentSize += part.size();
         m_bodyData.append(part);
         if (m_bodyData.size() >= m_expectedBodySize)
@@ -214,19 +216,19 @@ void HttpRequest::readBody(QIODevice* socket)
     if (written > 0)
         fileSize += written;
     if (fileSize >= m_maxMultiPartSize) {
-        qWarning("HttpRequest: received too many multipart bytes");
+        qCWarning(lcServer, "HttpRequest: received too many multipart bytes");
         m_status = Aborted;
     } else if (fileSize >= m_expectedBodySize) {
         m_tempFile->flush();
         if (m_tempFile->error() != QFileDevice::NoError)
-            qCritical("HttpRequest: Error writing temp file for multipart body");
+            qCCritical(lcServer, "HttpRequest: Error writing temp file for multipart body");
         parseMultipartFile();
         m_tempFile->close();
         m_status = Complete;
     } else if (written < 0 || (written == 0 && !part.isEmpty())) {
         // The spool file cannot take more bytes: give up rather than re-read
         // the same budget forever.
-        qCritical("HttpRequest: Error writing temp file for multipart body");
+        qCCritical(lcServer, "HttpRequest: Error writing temp file for multipart body");
         m_status = Aborted;
     }
 }
@@ -340,7 +342,7 @@ QByteArray quotedAttribute(const QByteArray& line, const QByteArray& opener, boo
 
 void HttpRequest::parseMultipartFile()
 {
-    qDebug("HttpRequest: parsing multipart temp file");
+    qCDebug(lcServer, "HttpRequest: parsing multipart temp file");
     m_tempFile->seek(0);
     const QByteArray delimiter = "--" + m_boundary;
     const QByteArray closingDelimiter = m_boundary + "--";
@@ -361,7 +363,7 @@ void HttpRequest::parseMultipartFile()
                     if (found)
                         fileName = file;
                 } else {
-                    qDebug("HttpRequest: ignoring unsupported content part %s", line.constData());
+                    qCDebug(lcServer, "HttpRequest: ignoring unsupported content part %s", line.constData());
                 }
             } else if (line.isEmpty()) {
                 break;
@@ -380,7 +382,7 @@ void HttpRequest::parseMultipartFile()
                 if (isField) {
                     fieldValue.chop(2);
                     m_parameters.insert(fieldName, fieldValue);
-                    qDebug("HttpRequest: set parameter %s=%s", fieldName.constData(), fieldValue.constData());
+                    qCDebug(lcServer, "HttpRequest: set parameter %s=%s", fieldName.constData(), fieldValue.constData());
                 } else if (isFile) {
                     // A file part with no content line still yields an (empty) upload.
                     if (!uploadedFile) {
@@ -391,9 +393,9 @@ void HttpRequest::parseMultipartFile()
                     uploadedFile->flush();
                     uploadedFile->seek(0);
                     m_parameters.insert(fieldName, fileName);
-                    qDebug("HttpRequest: set parameter %s=%s", fieldName.constData(), fileName.constData());
+                    qCDebug(lcServer, "HttpRequest: set parameter %s=%s", fieldName.constData(), fileName.constData());
                     storeUpload(fieldName, uploadedFile);
-                    qDebug("HttpRequest: uploaded file size is %i", int(uploadedFile->size()));
+                    qCDebug(lcServer, "HttpRequest: uploaded file size is %i", int(uploadedFile->size()));
                     uploadedFile = nullptr;
                 }
                 if (line.contains(closingDelimiter))
@@ -410,7 +412,7 @@ void HttpRequest::parseMultipartFile()
                 }
                 uploadedFile->write(line);
                 if (uploadedFile->error() != QFileDevice::NoError)
-                    qCritical("HttpRequest: error writing temp file, %s", qPrintable(uploadedFile->errorString()));
+                    qCCritical(lcServer, "HttpRequest: error writing temp file, %s", qPrintable(uploadedFile->errorString()));
             }
         }
         // Only parts whose closing delimiter was seen are kept.
@@ -418,7 +420,7 @@ void HttpRequest::parseMultipartFile()
             delete uploadedFile;
     }
     if (m_tempFile->error() != QFileDevice::NoError)
-        qCritical("HttpRequest: cannot read temp file, %s", qPrintable(m_tempFile->errorString()));
+        qCCritical(lcServer, "HttpRequest: cannot read temp file, %s", qPrintable(m_tempFile->errorString()));
 }
 
 } // namespace quillon

@@ -2,6 +2,7 @@
 
 #include "httprequest.h"
 #include "httpresponse.h"
+#include "logging.h"
 
 #include <QtDebug>
 
@@ -16,8 +17,8 @@ HttpRequestHandler::~HttpRequestHandler() = default;
 
 void HttpRequestHandler::service(HttpRequest& request, HttpResponse& response)
 {
-    qCritical("HttpRequestHandler: you need to override the service() function");
-    qDebug("HttpRequestHandler: request=%s %s %s", request.method().constData(), request.path().constData(),
+    qCCritical(lcServer, "HttpRequestHandler: you need to override the service() function");
+    qCDebug(lcServer, "HttpRequestHandler: request=%s %s %s", request.method().constData(), request.path().constData(),
            request.version().constData());
     response.setStatus(501, "not implemented");
     response.write("501 not implemented", true);

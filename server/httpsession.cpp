@@ -1,5 +1,7 @@
 #include "httpsession.h"
+
 #include "locking.h"
+#include "logging.h"
 
 #include <QDateTime>
 #include <QUuid>
@@ -62,7 +64,7 @@ void HttpSession::release()
         last = --m_data->refCount == 0;
     }
     if (last) {
-        qDebug("HttpSession: deleting data");
+        qCDebug(lcSessions, "HttpSession: deleting data");
         delete m_data;
     }
     m_data = nullptr;

@@ -3,6 +3,7 @@
 
 #include "httprequest.h"
 #include "httpresponse.h"
+#include "logging.h"
 #include "settings.h"
 
 #include <QDateTime>
@@ -22,7 +23,7 @@ HttpSessionStore::HttpSessionStore(QSettings* settings, QObject* parent)
     m_cleanupTimer.start(kExpiryInterval);
     m_cookieName = settingValue(m_settings, QStringLiteral("cookieName"), "sessionid").toByteArray();
     m_expirationTime = settingValue(m_settings, QStringLiteral("expirationTime"), 3600000).toInt();
-    qDebug("HttpSessionStore: Sessions expire after %i milliseconds", m_expirationTime);
+    qCDebug(lcSessions, "HttpSessionStore: Sessions expire after %i milliseconds", m_expirationTime);
 }
 
 HttpSessionStore::~HttpSessionStore()
@@ -38,7 +39,7 @@ QByteArray HttpSessionStore::getSessionId(HttpRequest& request, HttpResponse& re
     if (sessionId.isEmpty())
         sessionId = request.cookie(m_cookieName);
     if (!sessionId.isEmpty() && !m_sessions.contains(sessionId)) {
-        qDebug("HttpSessionStore: received invalid session cookie with ID %s", sessionId.constData());
+        qCDebug(lcSessions, "HttpSessionStore: received invalid session cookie with ID %s", sessionId.constData());
         sessionId.clear();
     }
     return sessionId;
@@ -60,7 +61,7 @@ HttpSession HttpSessionStore::getSession(HttpRequest& request, HttpResponse& res
     }
     if (allowCreate) {
         HttpSession session(true);
-        qDebug("HttpSessionStore: create new session with ID %s", session.id().constData());
+        qCDebug(lcSessions, "HttpSessionStore: create new session with ID %s", session.id().constData());
         m_sessions.insert(session.id(), session);
         issueCookie(session, response);
         return session;
@@ -87,7 +88,7 @@ void HttpSessionStore::expireSessions(qint64 now)
     MutexLocker locker(&m_mutex);
     for (auto it = m_sessions.begin(); it != m_sessions.end();) {
         if (now - it.value().lastAccess() > qint64(m_expirationTime)) {
-            qDebug("HttpSessionStore: session %s expired", it.key().constData());
+            qCDebug(lcSessions, "HttpSessionStore: session %s expired", it.key().constData());
             it = m_sessions.erase(it);
         } else {
             ++it;

@@ -1,12 +1,15 @@
 #include "sslservercontext.h"
 
 #include "locking.h"
+#include "logging.h"
 
 #include <QSslSocket>
 
 // The socket's context is reached through Qt's private socket class: its
-// layout comes from the private headers of the very Qt version built
-// against, so sharing is switched on only when that version also runs.
+// layout comes from the private headers of the very Qt build compiled
+// against. Sharing is switched on only when that version also runs; a Qt of
+// the same version built with other features would have another layout, so
+// an installation pins the exact Qt build (the package's dependencies).
 #if __has_include(<private/qsslsocket_p.h>)
 #include <private/qsslsocket_p.h>
 #define QUILLON_SHARED_SSL_CONTEXT
@@ -36,9 +39,25 @@ SslServerContext::SslServerContext(const QSslConfiguration& configuration)
     // session into that context from every handler thread: it stays off.
     m_configuration.setSslOption(QSsl::SslOptionDisableSessionSharing, true);
     m_configuration.setSslOption(QSsl::SslOptionDisableSessionPersistence, true);
+    const char* perSocket = nullptr;
 #ifdef QUILLON_SHARED_SSL_CONTEXT
-    m_sharing = qstrcmp(qVersion(), QT_VERSION_STR) == 0;
+    if (qstrcmp(qVersion(), QT_VERSION_STR) != 0)
+        perSocket = "Qt's version differs from the one built against";
+    // With next protocols (ALPN) Qt rewrites the context's protocol list for
+    // every socket it starts, which a shared context cannot take.
+    else if (!m_configuration.allowedNextProtocols().isEmpty())
+        perSocket = "next protocols are configured";
+    else if (qEnvironmentVariableIsSet("QUILLON_SHARED_TLS_CONTEXT")
+             && qEnvironmentVariableIntValue("QUILLON_SHARED_TLS_CONTEXT") == 0)
+        perSocket = "QUILLON_SHARED_TLS_CONTEXT=0";
+#else
+    perSocket = "built without Qt's private headers";
 #endif
+    m_sharing = perSocket == nullptr;
+    if (m_sharing)
+        qCDebug(lcServer, "SslServerContext: the TLS connections share one context");
+    else
+        qCDebug(lcServer, "SslServerContext: a TLS context per connection (%s)", perSocket);
 }
 
 SslServerContext::~SslServerContext() = default;

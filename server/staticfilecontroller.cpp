@@ -3,6 +3,7 @@
 
 #include "httprequest.h"
 #include "httpresponse.h"
+#include "logging.h"
 #include "settings.h"
 
 #include <QDateTime>
@@ -26,12 +27,12 @@ StaticFileController::StaticFileController(QSettings* settings, QObject* parent)
     m_docroot = settingValue(settings, QStringLiteral("path"), ".").toString();
     if (!m_docroot.startsWith(QLatin1String(":/")) && !m_docroot.startsWith(QLatin1String("qrc://")))
         m_docroot = resolveAgainstSettingsFile(settings, m_docroot);
-    qDebug("StaticFileController: docroot=%s, encoding=%s, maxAge=%i", qPrintable(m_docroot), qPrintable(m_encoding),
+    qCDebug(lcStaticFiles, "StaticFileController: docroot=%s, encoding=%s, maxAge=%i", qPrintable(m_docroot), qPrintable(m_encoding),
            m_maxAge);
     m_maxCachedFileSize = settingValue(settings, QStringLiteral("maxCachedFileSize"), "65536").toInt();
     m_cache.setMaxCost(settingValue(settings, QStringLiteral("cacheSize"), "1000000").toInt());
     m_cacheTimeout = settingValue(settings, QStringLiteral("cacheTime"), "60000").toInt();
-    qDebug("StaticFileController: cache timeout=%i, size=%i", m_cacheTimeout, m_cache.maxCost());
+    qCDebug(lcStaticFiles, "StaticFileController: cache timeout=%i, size=%i", m_cacheTimeout, m_cache.maxCost());
 }
 
 bool StaticFileController::isForbiddenPath(const QByteArray& path)
@@ -58,17 +59,17 @@ void StaticFileController::service(HttpRequest& request, HttpResponse& response)
         const QByteArray document = entry->document;
         const QByteArray filename = entry->filename;
         locker.unlock();
-        qDebug("StaticFileController: Cache hit for %s", path.constData());
+        qCDebug(lcStaticFiles, "StaticFileController: Cache hit for %s", path.constData());
         setContentType(QString::fromUtf8(filename), response);
         setCacheControl(response);
         response.write(document);
         return;
     }
     locker.unlock();
-    qDebug("StaticFileController: Cache miss for %s", path.constData());
+    qCDebug(lcStaticFiles, "StaticFileController: Cache miss for %s", path.constData());
 
     if (isForbiddenPath(path)) {
-        qWarning("StaticFileController: detected forbidden characters in path %s", path.constData());
+        qCWarning(lcStaticFiles, "StaticFileController: detected forbidden characters in path %s", path.constData());
         response.setStatus(403, "forbidden");
         response.write("403 forbidden", true);
         return;
@@ -78,7 +79,7 @@ void StaticFileController::service(HttpRequest& request, HttpResponse& response)
         path += "/index.html";
 
     QFile file(m_docroot + QString::fromUtf8(path));
-    qDebug("StaticFileController: Open file %s", qPrintable(file.fileName()));
+    qCDebug(lcStaticFiles, "StaticFileController: Open file %s", qPrintable(file.fileName()));
     if (file.open(QIODevice::ReadOnly)) {
         setContentType(QString::fromUtf8(path), response);
         setCacheControl(response);
@@ -101,7 +102,7 @@ void StaticFileController::service(HttpRequest& request, HttpResponse& response)
         }
         file.close();
     } else if (file.exists()) {
-        qWarning("StaticFileController: Cannot open existing file %s for reading", qPrintable(file.fileName()));
+        qCWarning(lcStaticFiles, "StaticFileController: Cannot open existing file %s for reading", qPrintable(file.fileName()));
         response.setStatus(403, "forbidden");
         response.write("403 forbidden", true);
     } else {
@@ -143,7 +144,7 @@ void StaticFileController::setContentType(const QString& fileName, HttpResponse&
             return;
         }
     }
-    qDebug("StaticFileController: unknown MIME type for filename '%s'", qPrintable(fileName));
+    qCDebug(lcStaticFiles, "StaticFileController: unknown MIME type for filename '%s'", qPrintable(fileName));
 }
 
 } // namespace quillon

@@ -1,5 +1,7 @@
 #include "template.h"
 
+#include "logging.h"
+
 #include <QSet>
 #include <QtDebug>
 
@@ -37,7 +39,7 @@ int Template::setVariable(const QString& name, const QString& value)
         result.append(midRef(copied));
         QString::operator=(std::move(result));
     } else if (m_warnings) {
-        qWarning("Template: missing variable %s in %s", qPrintable(marker), qPrintable(m_sourceName));
+        qCWarning(lcTemplates, "Template: missing variable %s in %s", qPrintable(marker), qPrintable(m_sourceName));
     }
     return count;
 }
@@ -78,7 +80,7 @@ int Template::setVariables(const QHash<QString, QString>& values)
     if (m_warnings && found.size() < values.size()) {
         for (auto it = values.cbegin(); it != values.cend(); ++it) {
             if (!found.contains(it.key()))
-                qWarning("Template: missing variable %s in %s", qPrintable(QLatin1Char('{') + it.key() + QLatin1Char('}')),
+                qCWarning(lcTemplates, "Template: missing variable %s in %s", qPrintable(QLatin1Char('{') + it.key() + QLatin1Char('}')),
                          qPrintable(m_sourceName));
         }
     }
@@ -87,7 +89,7 @@ int Template::setVariables(const QHash<QString, QString>& values)
 
 void Template::warnTooLarge(const QString& startMarker) const
 {
-    qWarning("Template: loop %s in %s grows beyond %i characters, expansion stopped", qPrintable(startMarker),
+    qCWarning(lcTemplates, "Template: loop %s in %s grows beyond %i characters, expansion stopped", qPrintable(startMarker),
              qPrintable(m_sourceName), kMaxDocumentSize);
 }
 
@@ -107,7 +109,7 @@ int Template::loop(const QString& name, int repetitions)
     while (start >= 0) {
         work += size();
         if (work > kMaxExpansionWork) {
-            qWarning("Template: loop %s in %s takes too long, expansion stopped", qPrintable(startMarker),
+            qCWarning(lcTemplates, "Template: loop %s in %s takes too long, expansion stopped", qPrintable(startMarker),
                      qPrintable(m_sourceName));
             break;
         }
@@ -116,7 +118,7 @@ int Template::loop(const QString& name, int repetitions)
         if (end < 0) {
             // The block is left as it is and the expansion of this loop ends,
             // so an unmatched marker can never make it loop forever.
-            qWarning("Template: missing loop end %s in %s", qPrintable(endMarker), qPrintable(m_sourceName));
+            qCWarning(lcTemplates, "Template: missing loop end %s in %s", qPrintable(endMarker), qPrintable(m_sourceName));
             break;
         }
         ++count;
@@ -151,7 +153,7 @@ int Template::loop(const QString& name, int repetitions)
         start = indexOf(startMarker, start, Qt::CaseSensitive);
     }
     if (count == 0 && m_warnings)
-        qWarning("Template: missing loop %s in %s", qPrintable(startMarker), qPrintable(m_sourceName));
+        qCWarning(lcTemplates, "Template: missing loop %s in %s", qPrintable(startMarker), qPrintable(m_sourceName));
     return count;
 }
 

@@ -1,6 +1,7 @@
 #include "templatecache.h"
-#include "locking.h"
 
+#include "locking.h"
+#include "logging.h"
 #include "settings.h"
 
 #include <QDateTime>
@@ -18,14 +19,14 @@ TemplateCache::TemplateCache(QSettings* settings, QObject* parent)
     m_cache.setMaxCost(settingValue(settings, QStringLiteral("cacheSize"), "1000000").toInt());
     m_misses.setMaxCost(kMaxRememberedMisses);
     m_cacheTimeout = settingValue(settings, QStringLiteral("cacheTime"), "60000").toInt();
-    qDebug("TemplateCache: timeout=%i, size=%i", m_cacheTimeout, m_cache.maxCost());
+    qCDebug(lcTemplates, "TemplateCache: timeout=%i, size=%i", m_cacheTimeout, m_cache.maxCost());
 }
 
 QString TemplateCache::tryFile(const QString& localizedName)
 {
     const qint64 now = QDateTime::currentMSecsSinceEpoch();
     MutexLocker locker(&m_mutex);
-    qDebug("TemplateCache: trying cached %s", qPrintable(localizedName));
+    qCDebug(lcTemplates, "TemplateCache: trying cached %s", qPrintable(localizedName));
     const auto isFresh = [&](qint64 created) { return m_cacheTimeout == 0 || created > now - m_cacheTimeout; };
     if (const CacheEntry* entry = m_cache.object(localizedName); entry && isFresh(entry->created))
         return entry->document;

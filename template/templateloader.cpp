@@ -1,5 +1,6 @@
 #include "templateloader.h"
 
+#include "logging.h"
 #include "settings.h"
 
 #include <QFile>
@@ -44,11 +45,11 @@ TemplateLoader::TemplateLoader(QSettings* settings, QObject* parent)
     } else {
         m_textCodec = QTextCodec::codecForName(encoding.toLocal8Bit());
         if (!m_textCodec) {
-            qCritical("TemplateLoader: unknown encoding %s, using the system locale's codec", qPrintable(encoding));
+            qCCritical(lcTemplates, "TemplateLoader: unknown encoding %s, using the system locale's codec", qPrintable(encoding));
             m_textCodec = QTextCodec::codecForLocale();
         }
     }
-    qDebug("TemplateLoader: path=%s, codec=%s", qPrintable(m_templatePath), m_textCodec->name().constData());
+    qCDebug(lcTemplates, "TemplateLoader: path=%s, codec=%s", qPrintable(m_templatePath), m_textCodec->name().constData());
 }
 
 TemplateLoader::~TemplateLoader() = default;
@@ -56,7 +57,7 @@ TemplateLoader::~TemplateLoader() = default;
 QString TemplateLoader::tryFile(const QString& localizedName)
 {
     const QString fileName = m_templatePath + QLatin1Char('/') + localizedName + m_fileNameSuffix;
-    qDebug("TemplateCache: trying file %s", qPrintable(fileName));
+    qCDebug(lcTemplates, "TemplateCache: trying file %s", qPrintable(fileName));
     QFile file(fileName);
     if (!file.exists())
         return QString();
@@ -64,7 +65,7 @@ QString TemplateLoader::tryFile(const QString& localizedName)
     const QString document = m_textCodec->toUnicode(file.readAll());
     file.close();
     if (file.error() != QFileDevice::NoError) {
-        qCritical("TemplateLoader: cannot load file %s, %s", qPrintable(fileName), qPrintable(file.errorString()));
+        qCCritical(lcTemplates, "TemplateLoader: cannot load file %s, %s", qPrintable(fileName), qPrintable(file.errorString()));
         return QString();
     }
     return document;
@@ -107,7 +108,7 @@ Template TemplateLoader::getTemplate(const QString& templateName, const QString&
     document = tryFile(templateName);
     if (!document.isEmpty())
         return Template(document, templateName);
-    qCritical("TemplateCache: cannot find template %s", qPrintable(templateName));
+    qCCritical(lcTemplates, "TemplateCache: cannot find template %s", qPrintable(templateName));
     return Template(QString(), templateName);
 }
 

@@ -279,6 +279,7 @@ void TestCommands::templatePageListsTheHeadersInTheAskedLanguage()
 
 void TestCommands::markersInRequestsAreShownLiterally_data()
 {
+    QTest::addColumn<QByteArray>("page");
     QTest::addColumn<QByteArray>("target");
     QTest::addColumn<QByteArray>("headers");
     QTest::addColumn<QByteArray>("shown");
@@ -290,24 +291,30 @@ void TestCommands::markersInRequestsAreShownLiterally_data()
     QByteArray markedHeaders;
     for (int i = 0; i < 40; ++i)
         markedHeaders += "X-" + QByteArray::number(i) + ": {header" + QByteArray::number(i + 1) + ".value}" + markers + "\r\n";
-    QTest::newRow("template page, path") << "/template/" + manyMarkers << QByteArray() << markers << 30;
-    QTest::newRow("template page, headers") << QByteArray("/template") << markedHeaders << markers << 40;
-    QTest::newRow("template page, parameters") << "/template?" + manyMarkers << QByteArray() << markers << 0;
-    QTest::newRow("form page, parameters") << "/form?action=show&name=" + manyMarkers + "&city=" + QByteArray(markers).replace(' ', '+')
+    QTest::newRow("template page, path") << QByteArray("/template") << "/template/" + manyMarkers << QByteArray()
+                                         << markers << 30;
+    QTest::newRow("template page, headers") << QByteArray("/template") << QByteArray("/template") << markedHeaders
+                                            << markers << 40;
+    QTest::newRow("template page, parameters") << QByteArray("/template") << "/template?" + manyMarkers
+                                               << QByteArray() << markers << 0;
+    QTest::newRow("form page, parameters") << QByteArray("/form")
+                                           << "/form?action=show&name=" + manyMarkers + "&city="
+            + QByteArray(markers).replace(' ', '+')
                                            << QByteArray() << markers << 31;
-    QTest::newRow("upload page, headers") << QByteArray("/file") << markedHeaders << markers << 0;
-    QTest::newRow("session page, path") << "/session/" + manyMarkers << QByteArray() << markers << 0;
+    QTest::newRow("upload page, headers") << QByteArray("/file") << QByteArray("/file") << markedHeaders << markers << 0;
+    QTest::newRow("session page, path") << QByteArray("/session") << "/session/" + manyMarkers << QByteArray()
+                                        << markers << 0;
 }
 
 // Text from a request is data: markers in it are never expanded, on any page,
 // and a request full of them costs about what an ordinary one does.
 void TestCommands::markersInRequestsAreShownLiterally()
 {
+    QFETCH(QByteArray, page);
     QFETCH(QByteArray, target);
     QFETCH(QByteArray, headers);
     QFETCH(QByteArray, shown);
     QFETCH(int, times);
-    const QByteArray path = target.left(target.indexOf('?'));
     const auto timed = [this](const QByteArray& target, const QByteArray& headers, qint64* nanoseconds) {
         QElapsedTimer timer;
         timer.start();
@@ -316,15 +323,22 @@ void TestCommands::markersInRequestsAreShownLiterally()
         return answer;
     };
     qint64 ordinary = std::numeric_limits<qint64>::max();
+    QByteArray ordinaryAnswer;
     for (int i = 0; i < 5; ++i) {
         qint64 elapsed = 0;
-        QVERIFY(timed(path, QByteArray(), &elapsed).startsWith("HTTP/1.1 200"));
+        ordinaryAnswer = timed(page, QByteArray(), &elapsed);
+        QVERIFY(ordinaryAnswer.startsWith("HTTP/1.1 200"));
         ordinary = qMin(ordinary, elapsed);
     }
     qint64 hostile = 0;
     const QByteArray answer = timed(target, headers, &hostile);
     QVERIFY2(answer.startsWith("HTTP/1.1 200"), answer.left(200).constData());
-    QCOMPARE(int(bodyOf(answer).count(shown)), times);
+    // A page that shows nothing of the request answers as it does without
+    // the markers (no count could tell an expanded marker from none).
+    if (times == 0)
+        QCOMPARE(bodyOf(answer), bodyOf(ordinaryAnswer));
+    else
+        QCOMPARE(int(bodyOf(answer).count(shown)), times);
     QVERIFY2(hostile < qMax<qint64>(50 * ordinary, 50 * 1000 * 1000),
              qPrintable(QStringLiteral("%1 ns against %2 ns").arg(hostile).arg(ordinary)));
 }

@@ -182,6 +182,12 @@ void TestHttpRequest::contentLength_data()
     QTest::newRow("hexadecimal") << QByteArray("Content-Length: 0x3\r\n") << int(HttpRequest::Aborted) << QByteArray();
     QTest::newRow("too large for int") << QByteArray("Content-Length: 99999999999\r\n") << int(HttpRequest::Aborted)
                                        << QByteArray();
+    // Lengths whose sum with the bytes already read overflows, or that would
+    // reserve gigabytes, if the size check added them up.
+    for (const char* huge : {"9223372036854775807", "9223372036854775800", "9223372036854775000",
+                             "4611686018427387904", "4294967301", "2147483648"})
+        QTest::newRow(huge) << QByteArray("Content-Length: ") + huge + "\r\n" << int(HttpRequest::Aborted)
+                            << QByteArray();
     QTest::newRow("folded into two numbers") << QByteArray("Content-Length: 3\r\n 3\r\n") << int(HttpRequest::Aborted)
                                              << QByteArray();
     QTest::newRow("transfer coding") << QByteArray("Transfer-Encoding: chunked\r\n") << int(HttpRequest::Aborted)

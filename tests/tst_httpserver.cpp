@@ -1,13 +1,16 @@
 // The HTTP server driven over real loopback sockets: exact byte streams,
 // keep-alive rules, refusals, the handler pool and TLS.
 #include "httpconnectionhandler.h"
+#include "sslservercontext.h"
 #include "testserver.h"
 
 #include <QDir>
+#include <QFile>
 #include <QElapsedTimer>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
+#include <QSslConfiguration>
 #include <QTemporaryDir>
 #include <QStandardPaths>
 #include <QTcpSocket>
@@ -15,6 +18,9 @@
 #include <QTest>
 
 #include <atomic>
+#include <cstdlib>
+#include <new>
+#include <stdexcept>
 
 using namespace quillon;
 
@@ -50,7 +56,32 @@ void fixedBody(HttpRequest&, HttpResponse& response)
     response.write("hello", true);
 }
 
+// How many of the next requests a connection handler starts to read fail
+// as if memory ran out (see operator new below).
+std::atomic<int> g_failingRequests{0};
+
 } // namespace
+
+// Allocation failures on demand, made here rather than in the server: while
+// g_failingRequests is positive, allocating a request on a connection
+// handler's thread throws std::bad_alloc.
+void* operator new(std::size_t size)
+{
+    if (size == sizeof(HttpRequest) && g_failingRequests.load(std::memory_order_relaxed) > 0
+        && qobject_cast<HttpConnectionHandler*>(QThread::currentThread()) && g_failingRequests.fetch_sub(1) > 0)
+        throw std::bad_alloc();
+    if (void* block = std::malloc(size ? size : 1))
+        return block;
+    throw std::bad_alloc();
+}
+void operator delete(void* block) noexcept
+{
+    std::free(block);
+}
+void operator delete(void* block, std::size_t) noexcept
+{
+    std::free(block);
+}
 
 class TestHttpServer : public QObject
 {
@@ -70,7 +101,9 @@ private slots:
     void refusalsGetThe413Text();
     void heldRequestsStayWithinTheirLimit_data();
     void heldRequestsStayWithinTheirLimit();
+    void hugeContentLengthsHeldOpenReserveNothing();
     void failureWhileReadingFreesTheHandler();
+    void exceptionEscapingTheEventLoopEndsOnlyItsHandler();
     void secondConnectionGets503WithOneThread();
     void silentConnectionIsClosedAfterReadTimeout();
     void requestInOneByteSegmentsIsServed();
@@ -82,6 +115,7 @@ private slots:
     void curlKeepsTheConnectionAlive();
     void tlsServesCurlAndRefusesTls10();
     void tlsSessionsResumeAcrossHandlerThreads();
+    void tlsContextIsSharedOnlyWithoutNextProtocols();
     void missingTlsFilesFallBackToPlainTcp();
     void keyWithoutCertificateMeansNoTls();
 
@@ -362,6 +396,47 @@ void TestHttpServer::heldRequestsStayWithinTheirLimit()
     QVERIFY2(grown < kConnections * kLimitPerRequest, qPrintable(QString::number(grown)));
 }
 
+// The process's committed data (VmData), in KiB.
+qint64 committedKiB()
+{
+    QFile status(QStringLiteral("/proc/self/status"));
+    if (!status.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray& line : status.readAll().split('\n'))
+        if (line.startsWith("VmData:"))
+            return line.mid(7).trimmed().split(' ').first().toLongLong();
+    return -1;
+}
+
+// Bodies announced far beyond the limit, up to the edge of the 64-bit
+// range, with the connections held open: each is refused at once, and
+// none makes the server reserve memory for the body.
+void TestHttpServer::hugeContentLengthsHeldOpenReserveNothing()
+{
+    ScriptedHandler handler(fixedBody);
+    ServerThread server(&handler, {});
+    QVERIFY(server.startAndWait());
+    const qint64 before = committedKiB();
+    QVERIFY(before > 0);
+    QList<QTcpSocket*> sockets;
+    for (const char* length : {"9223372036854775800", "9223372036854775000", "4611686018427387904", "4294967301",
+                               "2147483648"}) {
+        for (int copy = 0; copy < 2; ++copy) {
+            auto* socket = new QTcpSocket;
+            sockets.append(socket);
+            QVERIFY(connectTo(*socket, server.port()));
+            socket->write(QByteArray("POST / HTTP/1.1\r\nContent-Length: ") + length + "\r\n\r\nabc");
+            QVERIFY(socket->waitForBytesWritten(3000));
+        }
+    }
+    for (QTcpSocket* socket : qAsConst(sockets))
+        QCOMPARE(readAtLeast(*socket, k413.size()), k413);
+    const qint64 grownKiB = committedKiB() - before;
+    qDeleteAll(sockets);
+    qInfo("committed memory grew by %lld KiB", grownKiB);
+    QVERIFY2(grownKiB < 256 * 1024, qPrintable(QString::number(grownKiB)));
+}
+
 // A failure outside the request handler (out of memory while reading) costs
 // only its own connection: the one handler of the pool serves the next one.
 void TestHttpServer::failureWhileReadingFreesTheHandler()
@@ -370,10 +445,14 @@ void TestHttpServer::failureWhileReadingFreesTheHandler()
     ScriptedHandler handler(fixedBody);
     ServerThread server(&handler, {{"maxThreads", 1}});
     QVERIFY(server.startAndWait());
-    HttpConnectionHandler::injectReadFailures(1);
-    bool closed = false;
-    QCOMPARE(rawclient::exchange(server.port(), kSimpleGet, 5000, &closed), QByteArray());
-    QVERIFY(closed);
+    QTcpSocket failing;
+    QVERIFY(connectTo(failing, server.port()));
+    QTest::qWait(200); // adopted by the handler before the failure is armed
+    g_failingRequests = 1;
+    failing.write(kSimpleGet);
+    QVERIFY(failing.waitForDisconnected(5000));
+    QCOMPARE(failing.readAll(), QByteArray());
+    QCOMPARE(g_failingRequests.load(), 0);
     QCOMPARE(log.count("an exception occured while reading, connection dropped"), 1);
     QTcpSocket next;
     QVERIFY(connectTo(next, server.port()));
@@ -383,6 +462,28 @@ void TestHttpServer::failureWhileReadingFreesTheHandler()
         QVERIFY2(answer.startsWith("HTTP/1.1 200 OK") && answer.endsWith("\r\n\r\nhello"), answer.constData());
     }
     QCOMPARE(server.poolSize(), 1);
+}
+
+// An exception that escapes a handler's event loop (Qt carries none through
+// it) ends that handler's thread; the pool replaces it, and the server goes
+// on serving with the same number of threads.
+void TestHttpServer::exceptionEscapingTheEventLoopEndsOnlyItsHandler()
+{
+    LogCapture log;
+    ScriptedHandler handler([](HttpRequest& request, HttpResponse& response) {
+        if (request.path() == "/escape")
+            QMetaObject::invokeMethod(
+                QThread::currentThread(), [] { throw std::runtime_error("escaped"); }, Qt::QueuedConnection);
+        fixedBody(request, response);
+    });
+    ServerThread server(&handler, {{"maxThreads", 1}});
+    QVERIFY(server.startAndWait());
+    QVERIFY(rawclient::exchange(server.port(), "GET /escape HTTP/1.0\r\n\r\n").endsWith("hello"));
+    QVERIFY(log.waitFor("an uncatched exception occured in the thread"));
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(rawclient::exchange(server.port(), "GET / HTTP/1.0\r\n\r\n").endsWith("hello"));
+    QCOMPARE(server.poolSize(), 1);
+    QCOMPARE(log.count("whose thread ended"), 1);
 }
 
 void TestHttpServer::secondConnectionGets503WithOneThread()
@@ -611,6 +712,7 @@ void TestHttpServer::tlsSessionsResumeAcrossHandlerThreads()
 {
     if (!haveTool("curl") || !haveTool("openssl"))
         QSKIP("curl or openssl is not installed");
+    LogCapture log;
     ScriptedHandler handler(fixedBody);
     ServerThread server(&handler, {{"sslKeyFile", "key.pem"}, {"sslCertFile", "cert.pem"}});
     QVERIFY(makeCertificate(server.iniDirectory()));
@@ -631,9 +733,25 @@ void TestHttpServer::tlsSessionsResumeAcrossHandlerThreads()
     client.closeWriteChannel();
     QVERIFY(client.waitForFinished(30000));
     const QByteArray output = client.readAllStandardOutput();
-    // The first connection negotiates, the five after it resume.
-    QCOMPARE(output.count("\nNew, TLSv1.2"), 1);
-    QCOMPARE(output.count("\nReused, TLSv1.2"), 5);
+    // With one shared context the first connection negotiates and the five
+    // after it resume; with a context per connection each negotiates.
+    const bool shared = log.count("the TLS connections share one context") == 1;
+    QCOMPARE(output.count("\nNew, TLSv1.2"), shared ? 1 : 6);
+    QCOMPARE(output.count("\nReused, TLSv1.2"), shared ? 5 : 0);
+}
+
+// A context is shared only where Qt leaves it alone: with next protocols
+// (ALPN) Qt rewrites it for every socket.
+void TestHttpServer::tlsContextIsSharedOnlyWithoutNextProtocols()
+{
+    LogCapture log;
+    QSslConfiguration configuration;
+    { SslServerContext plain(configuration); }
+    configuration.setAllowedNextProtocols({QSslConfiguration::ALPNProtocolHTTP2});
+    { SslServerContext withNextProtocols(configuration); }
+    const bool forcedOff = qEnvironmentVariableIsSet("QUILLON_SHARED_TLS_CONTEXT");
+    QCOMPARE(log.count("the TLS connections share one context"), forcedOff ? 0 : 1);
+    QCOMPARE(log.count("a TLS context per connection (next protocols are configured)"), 1);
 }
 
 void TestHttpServer::missingTlsFilesFallBackToPlainTcp()

@@ -2,6 +2,7 @@
 
 #include "httprequest.h"
 #include "httpresponse.h"
+#include "logging.h"
 
 #include <QtDebug>
 
@@ -54,21 +55,16 @@ QByteArray DumpController::commandText(const quillon::HttpRequest& request)
             + QStringLiteral("\":\"")
             + jsonEscaped(text) + QStringLiteral("\",");
         if (it.key() == "action" && text == QLatin1String("open"))
-            qDebug("OK, Chegou aqui...");
+            qCDebug(lcClient, "OK, Chegou aqui...");
     }
     body += QStringLiteral("\"status\":true}");
     return body.toUtf8();
 }
 
-void DumpController::serviceCommand(quillon::HttpRequest& request, quillon::HttpResponse& response,
-                                    QObject* commandSource)
+QString DumpController::serviceCommand(quillon::HttpRequest& request, quillon::HttpResponse& response)
 {
     response.setHeader("Content-Type", "application/json; charset=UTF-8");
     const QByteArray body = commandText(request);
-    // Passed on at once by the source's own signal; the receiver behind it
-    // lives on the main thread, so the call is queued there.
-    connect(this, SIGNAL(checkApplicationArguments(QString)), commandSource, SIGNAL(checkApplicationArguments(QString)),
-            Qt::DirectConnection);
-    emit checkApplicationArguments(QString::fromUtf8(body));
     response.write(body, true);
+    return QString::fromUtf8(body);
 }

@@ -5,7 +5,8 @@
 #include <QString>
 
 // The command path: the request's parameters become a flat JSON object that
-// is the answer and is handed to the command receiver.
+// is the answer and, through the request mapper, goes to the command
+// receiver.
 class DumpController : public quillon::HttpRequestHandler
 {
     Q_OBJECT
@@ -13,12 +14,9 @@ class DumpController : public quillon::HttpRequestHandler
 public:
     explicit DumpController(QObject* parent = nullptr);
 
-    // Hands the command text to the source's signal checkApplicationArguments(QString).
-    void serviceCommand(quillon::HttpRequest& request, quillon::HttpResponse& response, QObject* commandSource);
+    // Answers the command and returns its text, which the caller passes on.
+    QString serviceCommand(quillon::HttpRequest& request, quillon::HttpResponse& response);
 
     // The command text for the request's parameters.
     static QByteArray commandText(const quillon::HttpRequest& request);
-
-signals:
-    void checkApplicationArguments(QString);
 };

@@ -3,6 +3,7 @@
 #include "dumpcontroller.h"
 #include "fileuploadcontroller.h"
 #include "formcontroller.h"
+#include "logging.h"
 #include "sessioncontroller.h"
 #include "templatecontroller.h"
 
@@ -16,24 +17,25 @@
 RequestMapper::RequestMapper(QObject* parent, QObject* commandReceiver)
     : HttpRequestHandler(parent)
 {
-    if (commandReceiver)
-        connect(this, SIGNAL(checkApplicationArguments(QString)), commandReceiver,
-                SLOT(checkApplicationArguments(QString)));
-    qDebug("--------->>> SETADO <<<----------");
-    qDebug("RequestMapper: created");
+    if (commandReceiver
+        && !connect(this, SIGNAL(checkApplicationArguments(QString)), commandReceiver,
+                    SLOT(checkApplicationArguments(QString))))
+        qCCritical(lcClient, "RequestMapper: the command receiver has no slot checkApplicationArguments(QString)");
+    qCDebug(lcClient, "--------->>> SETADO <<<----------");
+    qCDebug(lcClient, "RequestMapper: created");
 }
 
 RequestMapper::~RequestMapper()
 {
-    qDebug("RequestMapper: deleted");
+    qCDebug(lcClient, "RequestMapper: deleted");
 }
 
 void RequestMapper::service(quillon::HttpRequest& request, quillon::HttpResponse& response)
 {
     const QByteArray path = request.path();
-    qDebug("RequestMapper: path=%s", path.constData());
+    qCDebug(lcClient, "RequestMapper: path=%s", path.constData());
     if (path.startsWith("/dump")) {
-        DumpController().serviceCommand(request, response, this);
+        emit checkApplicationArguments(DumpController().serviceCommand(request, response));
     } else if (path.startsWith("/template")) {
         TemplateController().service(request, response);
     } else if (path.startsWith("/form")) {
@@ -43,7 +45,8 @@ void RequestMapper::service(quillon::HttpRequest& request, quillon::HttpResponse
     } else if (path.startsWith("/session")) {
         SessionController().service(request, response);
     } else {
-        DumpController().serviceCommand(request, response, this);
+        emit checkApplicationArguments(DumpController().serviceCommand(request, response));
     }
-    qDebug("RequestMapper: finished request");
+    qCDebug(lcClient, "RequestMapper: finished request");
 }
+

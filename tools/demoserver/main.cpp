@@ -49,7 +49,7 @@ int main(int argc, char* argv[])
         fprintf(stderr, "usage: torvane-demoserver --templates DIR [--port N]\n");
         return 2;
     }
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false\ntorvane.*.debug=false"));
 
     QTemporaryDir dir;
     const QString iniFile = dir.filePath(QStringLiteral("demo.ini"));

@@ -96,7 +96,7 @@ int main(int argc, char* argv[])
         fprintf(stderr, "usage: torvane-standin --cert FILE --key FILE [--port N] [--root DIR]\n");
         return 2;
     }
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false"));
+    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false\ntorvane.*.debug=false"));
 
     QTemporaryDir dir;
     const QString iniFile = dir.filePath(QStringLiteral("standin.ini"));
