@@ -1,6 +1,7 @@
 #include "mainwindow.h"
 
 #include "deployment.h"
+#include "downloadsaver.h"
 #include "floatingwindowflags.h"
 #include "logging.h"
 #include "logotorvane.h"
@@ -56,6 +57,11 @@ MainWindow::MainWindow(const QUrl& url)
 
     webView = new WebView(this);
     new PageRecovery(webView, url, this);
+    auto* downloads = new DownloadSaver(webView->page()->profile(), this);
+    connect(downloads, &DownloadSaver::finished, this, [this](const QString& text, bool failed) {
+        m_trayIcon->showMessage(QStringLiteral("Torvane APP"), text,
+                                failed ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information);
+    });
     webView->load(url);
     connect(webView, &QWebEngineView::loadFinished, this, &MainWindow::adjustLocation);
     connect(webView, &QWebEngineView::titleChanged, this, &MainWindow::adjustTitle);

@@ -2,6 +2,8 @@
 
 #include "logging.h"
 
+#include <QPointer>
+#include <QWebEngineScript>
 #include <QWebEngineView>
 #include <QtDebug>
 
@@ -31,7 +33,17 @@ void PageRecovery::handleLoadFinished(bool ok)
     if (m_view->url().scheme() == QLatin1String("data"))
         return;
     if (!ok) {
-        scheduleRetry("the page could not be loaded");
+        // Many navigations end without replacing the page: a link handed to
+        // the desktop, a download, window.stop(), one navigation replaced by
+        // the next. Only a window left without the application (an error
+        // page, or no document at all) is recovered; the page's own script
+        // world is not asked, so the page cannot answer for itself.
+        const QPointer<PageRecovery> self(this);
+        m_view->page()->runJavaScript(QStringLiteral("location.protocol"), QWebEngineScript::ApplicationWorld,
+                                      [self](const QVariant& protocol) {
+                                          if (self)
+                                              self->handleFailedNavigation(protocol.toString());
+                                      });
         return;
     }
     if (m_recovering) {
@@ -39,6 +51,16 @@ void PageRecovery::handleLoadFinished(bool ok)
         m_countdown.stop();
         qCDebug(lcClient, "PageRecovery: the page is back (%s)", qPrintable(m_view->url().toString()));
     }
+}
+
+void PageRecovery::handleFailedNavigation(const QString& protocol)
+{
+    if (protocol == QLatin1String("https:") || protocol == QLatin1String("http:")) {
+        qCDebug(lcClient, "PageRecovery: a navigation ended without replacing the page (%s)",
+                qPrintable(m_view->url().toString()));
+        return;
+    }
+    scheduleRetry("the page could not be loaded");
 }
 
 void PageRecovery::handleRenderProcessTerminated(QWebEnginePage::RenderProcessTerminationStatus status, int exitCode)

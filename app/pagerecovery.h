@@ -8,9 +8,9 @@
 
 class QWebEngineView;
 
-// Brings the hosted page back by itself. When a load of it fails (host
-// unreachable, refused, reset, TLS failure, time-out) or its render process
-// ends abnormally, the view shows a small notice and the start URL is tried
+// Brings the hosted page back by itself. When a load fails and leaves the
+// window without the page (host unreachable, refused, reset, TLS failure,
+// time-out) or the page's render process ends abnormally, the view shows a small notice and the start URL is tried
 // again after a pause that grows (1, 2, 4 ... 30 s) while failures follow
 // each other. Nothing else of the window changes.
 class PageRecovery : public QObject
@@ -26,6 +26,7 @@ public:
 
 private:
     void handleLoadFinished(bool ok);
+    void handleFailedNavigation(const QString& protocol);
     void handleRenderProcessTerminated(QWebEnginePage::RenderProcessTerminationStatus status, int exitCode);
     void scheduleRetry(const char* reason);
     void countDown();

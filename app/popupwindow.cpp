@@ -1,6 +1,7 @@
 #include "popupwindow.h"
 
 #include "logging.h"
+#include "webpage.h"
 
 #include <QProgressBar>
 #include <QVBoxLayout>
@@ -14,7 +15,7 @@ PopupWindow::PopupWindow()
 {
     // A plain page of the default profile: none of the main window's scripts,
     // bridge or permission handling.
-    popupView->setPage(new QWebEnginePage(popupView));
+    popupView->setPage(new WebPage(popupView));
     auto* layout = new QVBoxLayout;
     layout->setContentsMargins(0, 0, 0, 0);
     setLayout(layout);

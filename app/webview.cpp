@@ -2,6 +2,7 @@
 
 #include "logging.h"
 #include "popupwindow.h"
+#include "webpage.h"
 
 #include <QMetaEnum>
 #include <QtDebug>
@@ -12,6 +13,7 @@ WebView::WebView(QWidget* parent)
     : QWebEngineView()
 {
     Q_UNUSED(parent);
+    setPage(new WebPage(this));
 }
 
 QWebEngineView* WebView::createWindow(QWebEnginePage::WebWindowType type)

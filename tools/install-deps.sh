@@ -9,8 +9,8 @@ groups=("$@")
 pkgs=(build-essential cmake pkg-config qtbase5-dev qtbase5-private-dev libqt5network5 openssl curl python3)
 for g in "${groups[@]}"; do
   case "$g" in
-    client) pkgs+=(qtwebengine5-dev libqt5webchannel5-dev libjs-jquery xvfb xauth mkcert libnss3-tools x11-utils imagemagick xdotool) ;;
-    test) pkgs+=(qtwebengine5-dev libqt5webchannel5-dev libjs-jquery xvfb xauth mkcert libnss3-tools clang libclang-rt-14-dev x11-utils imagemagick xdotool chromium) ;;
+    client) pkgs+=(qtwebengine5-dev libqt5webchannel5-dev libjs-jquery xvfb xauth mkcert libnss3-tools x11-utils imagemagick xdotool xdg-utils) ;;
+    test) pkgs+=(qtwebengine5-dev libqt5webchannel5-dev libjs-jquery xvfb xauth mkcert libnss3-tools clang libclang-rt-14-dev x11-utils imagemagick xdotool xdg-utils chromium) ;;
     native) pkgs+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 openjdk-17-jdk-headless wine64 xvfb xauth) ;;
     bench) pkgs+=(wrk nginx-light libcpp-httplib-dev) ;;
     *) echo "unknown group $g" >&2; exit 2 ;;

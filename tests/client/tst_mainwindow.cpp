@@ -1,6 +1,7 @@
 // The main window, its tray and the floating dial button, on a real display
 // (Xvfb) with a real browser view. Run with a screen of 1920 x 1040.
 #include "dialbuttonform.h"
+#include "downloadsaver.h"
 #include "clienttest.h"
 #include "logotorvane.h"
 #include "mainwindow.h"
@@ -19,6 +20,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
+#include <QTemporaryDir>
 #include <QTest>
 #include <QWebEnginePage>
 #include <QtDebug>
@@ -90,6 +92,8 @@ private slots:
     void leftDragKeepsTheGrabbedPoint();
     void doubleClickShowsTheWindow();
     void escapeHidesTheDialButton();
+    void downloadNamesStayInTheFolderAndNeverOverwrite_data();
+    void downloadNamesStayInTheFolderAndNeverOverwrite();
 
 private:
     QUrl pageUrl(const QString& path) const
@@ -346,6 +350,36 @@ void TestMainWindow::escapeHidesTheDialButton()
 int main(int argc, char* argv[])
 {
     return clienttest::run<TestMainWindow>(argc, argv);
+}
+
+void TestMainWindow::downloadNamesStayInTheFolderAndNeverOverwrite_data()
+{
+    QTest::addColumn<QString>("suggested");
+    QTest::addColumn<QStringList>("existing");
+    QTest::addColumn<QString>("saved");
+    QTest::newRow("free name") << "call.wav" << QStringList() << "call.wav";
+    QTest::newRow("taken twice") << "call.wav" << QStringList{"call.wav", "call (1).wav"} << "call (2).wav";
+    QTest::newRow("no suffix") << "report" << QStringList{"report"} << "report (1)";
+    QTest::newRow("two suffixes") << "log.tar.gz" << QStringList{"log.tar.gz"} << "log.tar (1).gz";
+    QTest::newRow("taken by a download in progress") << "busy.wav" << QStringList() << "busy (1).wav";
+    QTest::newRow("path parts") << "../../etc/passwd" << QStringList() << "passwd";
+    QTest::newRow("Windows path parts") << "..\\..\\boot.ini" << QStringList() << "boot.ini";
+    QTest::newRow("nothing left") << "../" << QStringList() << "download";
+    QTest::newRow("dots only") << ".." << QStringList() << "download";
+}
+
+void TestMainWindow::downloadNamesStayInTheFolderAndNeverOverwrite()
+{
+    QFETCH(QString, suggested);
+    QFETCH(QStringList, existing);
+    QFETCH(QString, saved);
+    QTemporaryDir dir;
+    for (const QString& name : existing) {
+        QFile file(dir.filePath(name));
+        QVERIFY(file.open(QIODevice::WriteOnly));
+    }
+    const QSet<QString> inProgress{dir.filePath(QStringLiteral("busy.wav"))};
+    QCOMPARE(DownloadSaver::uniqueFileName(dir.path(), DownloadSaver::safeFileName(suggested), inProgress), saved);
 }
 
 #include "tst_mainwindow.moc"

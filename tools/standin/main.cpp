@@ -16,10 +16,19 @@
 #include <QMutex>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QThread>
 
 namespace {
 
 const QByteArray kStartPath = "/api/app/novo/app/index.php";
+
+QByteArray attachmentBody()
+{
+    QByteArray body;
+    for (int i = 0; i < 65536; ++i)
+        body.append(char(i * 7 % 251));
+    return body;
+}
 
 class StandInHandler : public quillon::HttpRequestHandler
 {
@@ -52,6 +61,23 @@ public:
             response.setHeader("Content-Type", "application/json");
             response.setHeader("Cache-Control", "no-store");
             response.write("[" + m_recorded.join(',') + "]", true);
+            return;
+        }
+        // A file the page downloads (a call recording): 64 KiB of a fixed
+        // pattern, under the name asked for.
+        if (request.path() == "/attachment") {
+            QByteArray name = request.parameter("name");
+            name.replace('"', "");
+            response.setHeader("Content-Type", "application/octet-stream");
+            response.setHeader("Content-Disposition", "attachment; filename=\"" + name + "\"");
+            response.write(attachmentBody(), true);
+            return;
+        }
+        // A navigation that ends in no new document, after a second.
+        if (request.path() == "/slow-no-content") {
+            QThread::sleep(1);
+            response.setStatus(204, "No Content");
+            response.write(QByteArray(), true);
             return;
         }
         if (request.path() == kStartPath) {
