@@ -56,7 +56,7 @@ fi
 # programs (and always in a case of its own). Debian 12's qemu 7.2 ends Wine
 # processes now and then and loses data of pipe transfers between threads;
 # qemu 10 from bookworm-backports does neither, and is taken when reachable.
-qemu_version() { dpkg-query -W -f='${Status} ${Version}' "$1" 2>/dev/null | sed -n 's/^install ok installed //p'; }
+qemu_version() { dpkg-query -W -f='${Status} ${Version}' "$1" 2>/dev/null | sed -n 's/^install ok installed //p' || true; }
 if [ $needs_wine = 1 ]; then
   current=$(qemu_version qemu-user)
   if [ -z "$current" ] || dpkg --compare-versions "$current" lt 1:8; then

@@ -136,11 +136,16 @@ if [ -n "$missing" ]; then
     exit 1
   fi
   # A 32-bit program must start in it, not only its files be there.
-  if [ "$bits" = 32 ] && ! "$loader" cmd /c echo ostra-started 2>>"$log" | grep -q ostra-started; then
+  # (Its Wine server has no display: it is ended before the harness starts.)
+  if [ "$bits" = 32 ]; then
+    "$loader" cmd /c echo ostra-started 2>>"$log" | grep -q ostra-started
+    started=$?
     stop_wine
-    echo "FAIL: a 32-bit Windows program does not start in $WINEPREFIX; the last lines of $log:"
-    tail -20 "$log"
-    exit 1
+    if [ $started != 0 ]; then
+      echo "FAIL: a 32-bit Windows program does not start in $WINEPREFIX; the last lines of $log:"
+      tail -20 "$log"
+      exit 1
+    fi
   fi
 fi
 
