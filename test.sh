@@ -6,7 +6,7 @@ set -euo pipefail
 cd "$(dirname "$0")"
 jobs=$(nproc)
 
-tools/install-deps.sh test native
+tools/install-deps.sh test native package
 
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DTORVANE_BUILD_CLIENT=ON >/dev/null
 cmake --build build -j"$jobs"

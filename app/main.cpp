@@ -16,6 +16,10 @@
 #include <QSettings>
 #include <QtDebug>
 
+#ifdef Q_OS_UNIX
+#include <unistd.h>
+#endif
+
 // The configuration file's canonical path. Does not return when none exists.
 QString findConfigurationFile()
 {
@@ -34,6 +38,8 @@ QString findConfigurationFile()
         binDir + "/../../../../../QTTorvaneAppDesktop-master/etc",
         QDir::rootPath() + "etc/opt",
         QDir::rootPath() + "etc",
+        // Where the installed package keeps it.
+        QDir::rootPath() + "etc/torvaneapp",
     };
     for (const QString& dir : searchList) {
         QFile file(dir + "/" + fileName);
@@ -49,8 +55,41 @@ QString findConfigurationFile()
     return QString();
 }
 
+#ifdef Q_OS_UNIX
+namespace {
+// The browser engine's sandbox cannot run as root, and is never given up for
+// anyone else.
+void chooseBrowserSandbox()
+{
+    if (geteuid() == 0) {
+        qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
+        return;
+    }
+    if (qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX")) {
+        qunsetenv("QTWEBENGINE_DISABLE_SANDBOX");
+        qCWarning(lcClient, "QTWEBENGINE_DISABLE_SANDBOX is ignored: the browser sandbox stays on for this user");
+    }
+    const QByteArrayList words = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").split(' ');
+    if (words.contains("--no-sandbox")) {
+        QByteArrayList kept;
+        for (const QByteArray& word : words)
+            if (word != "--no-sandbox")
+                kept.append(word);
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", kept.join(' '));
+        qCWarning(lcClient, "--no-sandbox is ignored: the browser sandbox stays on for this user");
+    }
+}
+} // namespace
+#endif
+
 int main(int argc, char* argv[])
 {
+    // Log lines are the message alone, as before the layers had categories
+    // (QT_MESSAGE_PATTERN still chooses another form).
+    qSetMessagePattern(QStringLiteral("%{message}"));
+#ifdef Q_OS_UNIX
+    chooseBrowserSandbox();
+#endif
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QApplication app(argc, argv);
     // Ended from outside, the client quits as its tray's "Sair" does.

@@ -164,9 +164,14 @@ QString taskListProgram()
 #ifdef Q_OS_WIN
     return QStringLiteral("tasklist");
 #else
-    // Our own stand-in for the Windows program, installed beside the client.
-    const QString beside = QCoreApplication::applicationDirPath() + QStringLiteral("/tasklist");
-    return QFileInfo::exists(beside) ? beside : QStringLiteral("tasklist");
+    // Our own stand-in for the Windows program: beside the client in a build
+    // tree, in the client's own program folder when installed.
+    for (const QString& candidate : {QCoreApplication::applicationDirPath() + QStringLiteral("/tasklist"),
+                                     QStringLiteral(TORVANE_LIBEXEC_DIR "/tasklist")}) {
+        if (QFileInfo::exists(candidate))
+            return candidate;
+    }
+    return QStringLiteral("tasklist");
 #endif
 }
 } // namespace

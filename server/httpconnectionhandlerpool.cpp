@@ -108,8 +108,8 @@ void HttpConnectionHandlerPool::loadSslConfiguration()
                              "serving without TLS");
         return;
     }
-    keyFileName = resolveAgainstSettingsFile(m_settings, keyFileName);
-    certFileName = resolveAgainstSettingsFile(m_settings, certFileName);
+    keyFileName = resolveUserFile(m_settings, keyFileName);
+    certFileName = resolveUserFile(m_settings, certFileName);
 
     QFile certFile(certFileName);
     if (!certFile.open(QIODevice::ReadOnly)) {

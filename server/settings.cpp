@@ -4,7 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QMutex>
-
+#include <QStandardPaths>
 
 namespace quillon {
 
@@ -28,6 +28,17 @@ QString resolveAgainstSettingsFile(QSettings* settings, const QString& path)
         return path;
     QFileInfo configFile(settings->fileName());
     return QFileInfo(configFile.absolutePath(), path).absoluteFilePath();
+}
+
+QString resolveUserFile(QSettings* settings, const QString& path)
+{
+    if (QDir::isRelativePath(path)) {
+        const QString userDir = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+        const QFileInfo own(userDir, path);
+        if (!userDir.isEmpty() && own.isFile() && own.isReadable())
+            return own.absoluteFilePath();
+    }
+    return resolveAgainstSettingsFile(settings, path);
 }
 
 } // namespace quillon

@@ -16,4 +16,10 @@ QVariant settingValue(QSettings* settings, const QString& key, const QVariant& d
 // configuration file, when the settings come from a file.
 QString resolveAgainstSettingsFile(QSettings* settings, const QString& path);
 
+// A file that belongs to the user running the program (a TLS key): a
+// relative name is looked up in the user's own configuration folder first
+// (QStandardPaths::AppConfigLocation, ~/.config/<application> on Linux),
+// then against the configuration file's directory.
+QString resolveUserFile(QSettings* settings, const QString& path);
+
 } // namespace quillon

@@ -117,6 +117,7 @@ private slots:
     void tlsSessionsResumeAcrossHandlerThreads();
     void tlsContextIsSharedOnlyWithoutNextProtocols();
     void missingTlsFilesFallBackToPlainTcp();
+    void relativeTlsFilesAreTheUsersFirst();
     void keyWithoutCertificateMeansNoTls();
 
 private:
@@ -763,6 +764,28 @@ void TestHttpServer::missingTlsFilesFallBackToPlainTcp()
     const QString certPath = QDir(server.iniDirectory()).filePath("missing-cert.pem");
     QCOMPARE(log.count("HttpConnectionHandlerPool: cannot open sslCertFile " + certPath), 1);
     QVERIFY(rawclient::exchange(server.port(), "GET / HTTP/1.0\r\n\r\n").endsWith("hello"));
+}
+
+// An installed client's configuration lies where users cannot write: their
+// own key and certificate come from their configuration folder.
+void TestHttpServer::relativeTlsFilesAreTheUsersFirst()
+{
+    if (!haveTool("openssl"))
+        QSKIP("openssl is not installed");
+    QTemporaryDir configHome;
+    const QByteArray savedConfigHome = qgetenv("XDG_CONFIG_HOME");
+    qputenv("XDG_CONFIG_HOME", QFile::encodeName(configHome.path()));
+    const QString own = QStandardPaths::writableLocation(QStandardPaths::AppConfigLocation);
+    QVERIFY(own.startsWith(configHome.path()) && QDir().mkpath(own) && makeCertificate(own));
+    LogCapture log;
+    ScriptedHandler handler(fixedBody);
+    {
+        ServerThread server(&handler, {{"sslKeyFile", "key.pem"}, {"sslCertFile", "cert.pem"}});
+        QVERIFY(server.startAndWait());
+    }
+    qputenv("XDG_CONFIG_HOME", savedConfigHome);
+    QCOMPARE(log.count("SSL settings loaded"), 1);
+    QCOMPARE(log.count("cannot open"), 0);
 }
 
 void TestHttpServer::keyWithoutCertificateMeansNoTls()

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Installs the Debian packages that building and testing need, skipping what is
-# already there. Usage: tools/install-deps.sh [client|test|native|bench]...
+# already there. Usage: tools/install-deps.sh [client|test|native|bench|package]...
 set -euo pipefail
 
 groups=("$@")
@@ -13,6 +13,7 @@ for g in "${groups[@]}"; do
     test) pkgs+=(qtwebengine5-dev libqt5webchannel5-dev libjs-jquery xvfb xauth mkcert libnss3-tools clang libclang-rt-14-dev x11-utils imagemagick xdotool xdg-utils chromium) ;;
     native) pkgs+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 openjdk-17-jdk-headless wine64 xvfb xauth) ;;
     bench) pkgs+=(wrk nginx-light libcpp-httplib-dev) ;;
+    package) pkgs+=(dpkg-dev lintian xdg-utils desktop-file-utils appstream) ;;
     *) echo "unknown group $g" >&2; exit 2 ;;
   esac
 done

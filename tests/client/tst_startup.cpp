@@ -13,7 +13,7 @@ class TestStartup : public QObject
 private slots:
     void fileBesideTheExecutableWins();
     void fileFoundThroughParentEtcIsReportedCanonical();
-    void noFileAnywhereGivesElevenWarningsThenTheFatalMessage();
+    void noFileAnywhereGivesTwelveWarningsThenTheFatalMessage();
 
 private:
     QString install(const QString& binDir);
@@ -100,9 +100,10 @@ void TestStartup::fileFoundThroughParentEtcIsReportedCanonical()
     QVERIFY2(log.contains("Using config file " + root + "/app/etc/TorvaneAPP.ini\n"), qPrintable(log));
 }
 
-void TestStartup::noFileAnywhereGivesElevenWarningsThenTheFatalMessage()
+void TestStartup::noFileAnywhereGivesTwelveWarningsThenTheFatalMessage()
 {
-    if (QFile::exists("/etc/TorvaneAPP.ini") || QFile::exists("/etc/opt/TorvaneAPP.ini"))
+    if (QFile::exists("/etc/TorvaneAPP.ini") || QFile::exists("/etc/opt/TorvaneAPP.ini")
+        || QFile::exists("/etc/torvaneapp/TorvaneAPP.ini"))
         QSKIP("this machine has a configuration file under /etc");
     QTemporaryDir dir;
     const QString d = QDir(dir.path()).canonicalPath() + "/a/b/c/d/e/bin";
@@ -116,7 +117,7 @@ void TestStartup::noFileAnywhereGivesElevenWarningsThenTheFatalMessage()
         d, d + "/etc", d + "/../etc", d + "/../../etc",
         d + "/../QTTorvaneAppDesktop-master/etc", d + "/../../QTTorvaneAppDesktop-master/etc",
         d + "/../../../QTTorvaneAppDesktop-master/etc", d + "/../../../../QTTorvaneAppDesktop-master/etc",
-        d + "/../../../../../QTTorvaneAppDesktop-master/etc", "/etc/opt", "/etc",
+        d + "/../../../../../QTTorvaneAppDesktop-master/etc", "/etc/opt", "/etc", "/etc/torvaneapp",
     };
     QStringList warnings;
     for (const QString& line : log.split('\n')) {

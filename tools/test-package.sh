@@ -1,0 +1,139 @@
+#!/usr/bin/env bash
+# The installable client as a user meets it. The package is built twice, in
+# different folders at different times, and must be the same bytes (so must
+# two builds of the 32-bit JNI library); lintian reports no error. apt
+# installs it; an ordinary account starts the installed client under Xvfb
+# with the browser sandbox on, against the stand-in: the page loads, a
+# command reaches the page, a second start activates the first and ends
+# with 1. apt-get purge then leaves no file of the package. Everything the
+# test made is removed again. Needs root (it installs a package and makes
+# an account); run from the source tree after the main build.
+set -uo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+cd "$root"
+if [ "$(id -u)" != 0 ]; then
+  echo "SKIP: installs a package and creates an account, so it runs as root"
+  exit 77
+fi
+
+account=torvanepkgtest
+package=torvaneapp
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+wait_for() { local tries=$(( ${2:-10} * 10 )); for _ in $(seq "$tries"); do eval "$1" && return 0; sleep 0.1; done; return 1; }
+scratch=$(mktemp -d)
+chmod 755 "$scratch"
+made_account=0 standin=""
+cleanup() {
+  pkill -u "$account" 2>/dev/null
+  [ -n "$standin" ] && kill "$standin" 2>/dev/null && wait "$standin" 2>/dev/null
+  dpkg-query -W "$package" >/dev/null 2>&1 && apt-get purge -y -qq "$package" >/dev/null 2>&1
+  [ $made_account = 1 ] && userdel -r "$account" >/dev/null 2>&1
+  rm -rf "$scratch"
+}
+trap cleanup EXIT
+
+echo "== the package, built twice"
+tools/make-package.sh "$scratch/first" >"$scratch/build-first.log" 2>&1 || { tail -20 "$scratch/build-first.log"; exit 1; }
+sleep 2
+tools/make-package.sh "$scratch/other/folder" >"$scratch/build-second.log" 2>&1 || { tail -20 "$scratch/build-second.log"; exit 1; }
+deb=$(ls "$scratch"/first/${package}_*_amd64.deb)
+cmp "$deb" "$scratch/other/folder/$(basename "$deb")" || fail "two builds of the package differ"
+echo "$(basename "$deb"): $(stat -c %s "$deb") bytes"
+
+echo "== the 32-bit JNI library, built twice"
+for dir in "$scratch/dll-first" "$scratch/other/dll"; do
+  cmake -S native -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/native/cmake/mingw-i686.cmake" -DCMAKE_BUILD_TYPE=Release \
+    -DOSTRA_BUILD_TESTS=OFF >/dev/null && cmake --build "$dir" -j"$(nproc)" >/dev/null || fail "the DLL does not build"
+  sleep 2
+done
+cmp "$scratch/dll-first/ostranative.dll" "$scratch/other/dll/ostranative.dll" || fail "two builds of the DLL differ"
+
+echo "== lintian"
+lintian --pedantic "$deb" >"$scratch/lintian" 2>/dev/null
+cat "$scratch/lintian"
+grep -q '^E:' "$scratch/lintian" && fail "lintian reports errors"
+dpkg-deb -f "$deb" Depends | grep -q 'qtbase-abi-' || fail "the package does not pin the Qt build's private ABI"
+
+echo "== installed by apt, used by an ordinary account"
+dpkg-query -W "$package" >/dev/null 2>&1 && apt-get purge -y -qq "$package" >/dev/null
+DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >"$scratch/apt.log" 2>&1 || { cat "$scratch/apt.log"; exit 1; }
+dpkg -L "$package" >"$scratch/files"
+if ! id "$account" >/dev/null 2>&1; then
+  useradd -m -s /bin/bash "$account" && made_account=1
+fi
+home=$(getent passwd "$account" | cut -d: -f6)
+
+# The account trusts the local certificate authority (for the stand-in's
+# page) in its own NSS database, and keeps the listener's key and
+# certificate in its configuration folder, where the installed client looks
+# for relative names; the administrator turns TLS on in the conffile.
+tools/prepare-client.sh >/dev/null
+runuser -u "$account" -- mkdir -p "$home/.pki/nssdb" "$home/.config/TorvaneAPP"
+install -m 644 "$(mkcert -CAROOT)/rootCA.pem" "$scratch/rootCA.pem"
+runuser -u "$account" -- certutil -d "sql:$home/.pki/nssdb" -N --empty-password
+runuser -u "$account" -- certutil -d "sql:$home/.pki/nssdb" -A -n local-ca -t C,, -i "$scratch/rootCA.pem"
+install -o "$account" -m 600 build/ssl/localhost-key.pem "$home/.config/TorvaneAPP/localhost-key.pem"
+install -o "$account" -m 644 build/ssl/localhost.pem "$home/.config/TorvaneAPP/localhost.pem"
+sed -i -e 's|^;sslKeyFile=.*|sslKeyFile=localhost-key.pem|' -e 's|^;sslCertFile=.*|sslCertFile=localhost.pem|' \
+  /etc/torvaneapp/TorvaneAPP.ini
+
+port_answers() { (exec 3<>/dev/tcp/127.0.0.1/8443) 2>/dev/null; }
+wait_for '! port_answers' 10 || fail "port 8443 stays taken"
+build/bin/torvane-standin --cert build/ssl/localhost.pem --key build/ssl/localhost-key.pem --port 8443 >/dev/null 2>&1 &
+standin=$!
+wait_for port_answers 10 || fail "the stand-in did not start"
+
+# The account's own session, on a display of its own.
+cat >"$scratch/session.sh" <<'EOF'
+#!/usr/bin/env bash
+set -uo pipefail
+source "$(dirname "$0")/window-state.sh"
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+wait_for() { local tries=$(( ${2:-10} * 10 )); for _ in $(seq "$tries"); do eval "$1" && return 0; sleep 0.1; done; return 1; }
+cd "$HOME"
+log=$(mktemp)
+/usr/bin/torvaneapp >"$log" 2>&1 &
+client=$!
+wait_for "titled '^Torvane Fone'" 60 || fail "the page was not shown: $(tail -5 "$log")"
+# The render processes run under the seccomp sandbox (the browser
+# process and the zygotes do not), and no process of the client was told
+# to go without one.
+sandboxed=0
+for pid in $(pgrep -u "$(id -u)"); do
+  grep -q '^Seccomp:[[:space:]]*2' "/proc/$pid/status" 2>/dev/null && sandboxed=$((sandboxed + 1))
+done
+[ $sandboxed -gt 0 ] || fail "no process of the client runs sandboxed"
+pgrep -u "$(id -u)" -f -- '--no-sandbox' >/dev/null && fail "a process of the client runs with --no-sandbox"
+curl -s "https://localhost:8085/?comando=installed" >/dev/null
+wait_for 'curl -s https://localhost:8443/recorded | grep -q "\"comando\":\"installed\""' 10 \
+  || fail "the command did not reach the page"
+curl -s "https://localhost:8085/?action=close" >/dev/null
+wait_for '! viewable "^Torvane Fone"' 10 || fail "close left the window shown"
+timeout 90 /usr/bin/torvaneapp >/dev/null 2>&1
+status=$?
+[ $status = 1 ] || fail "a second start ended with $status"
+wait_for 'viewable "^Torvane Fone"' 10 || fail "the second start did not bring the first to the front"
+[ -d "$HOME/.local/share/TorvaneAPP/QtWebEngine" ] || fail "no browser profile in the account's data folder"
+[ -f "$HOME/.local/share/applications/torvaneapp-zolapp.desktop" ] || fail "the zolapp scheme is not registered for the account"
+kill -TERM $client; wait $client
+exit $failures
+EOF
+chmod 755 "$scratch/session.sh"
+install -m 644 tools/window-state.sh "$scratch/window-state.sh"
+runuser -u "$account" -- env -i HOME="$home" USER="$account" PATH=/usr/bin:/bin \
+  xvfb-run -a -s "-screen 0 1920x1040x24 -nolisten tcp" "$scratch/session.sh" \
+  || fail "the account's session failed"
+
+echo "== purged"
+apt-get purge -y -qq "$package" >/dev/null 2>&1 || fail "apt-get purge failed"
+left=()
+while read -r path; do
+  case "$path" in /usr/*|/etc/*) ;; *) continue ;; esac
+  [ -f "$path" ] || [ -L "$path" ] && left+=("$path")
+done <"$scratch/files"
+[ ${#left[@]} = 0 ] || fail "files of the package are left: ${left[*]}"
+[ -e /etc/torvaneapp ] && fail "/etc/torvaneapp is left"
+
+if [ $failures = 0 ]; then echo "1 passed, 0 failed"; else echo "0 passed, 1 failed"; exit 1; fi
