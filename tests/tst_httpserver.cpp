@@ -1,6 +1,7 @@
 // The HTTP server driven over real loopback sockets: exact byte streams,
 // keep-alive rules, refusals, the handler pool and TLS.
 #include "httpconnectionhandler.h"
+#include "locking.h"
 #include "sslservercontext.h"
 #include "testserver.h"
 
@@ -62,15 +63,30 @@ std::atomic<int> g_failingRequests{0};
 
 } // namespace
 
-// Allocation failures on demand, made here rather than in the server: while
-// g_failingRequests is positive, allocating a request on a connection
+#ifdef QUILLON_TSAN
+extern "C" void AnnotateIgnoreWritesBegin(const char* file, int line);
+extern "C" void AnnotateIgnoreWritesEnd(const char* file, int line);
+#endif
+
+// Allocation failures on demand, made here rather than in the server:
+// while g_failingRequests is positive, allocating a request on a connection
 // handler's thread throws std::bad_alloc.
 void* operator new(std::size_t size)
 {
     if (size == sizeof(HttpRequest) && g_failingRequests.load(std::memory_order_relaxed) > 0
         && qobject_cast<HttpConnectionHandler*>(QThread::currentThread()) && g_failingRequests.fetch_sub(1) > 0)
         throw std::bad_alloc();
-    if (void* block = std::malloc(size ? size : 1))
+#ifdef QUILLON_TSAN
+    // ThreadSanitizer would take every allocation, Qt's queued calls among
+    // them, for a write of this program; its own operator new leaves those
+    // of Qt's libraries alone (tests/tsan.supp), and so does this one.
+    AnnotateIgnoreWritesBegin(__FILE__, __LINE__);
+#endif
+    void* block = std::malloc(size ? size : 1);
+#ifdef QUILLON_TSAN
+    AnnotateIgnoreWritesEnd(__FILE__, __LINE__);
+#endif
+    if (block)
         return block;
     throw std::bad_alloc();
 }
@@ -481,8 +497,12 @@ void TestHttpServer::exceptionEscapingTheEventLoopEndsOnlyItsHandler()
     QVERIFY(server.startAndWait());
     QVERIFY(rawclient::exchange(server.port(), "GET /escape HTTP/1.0\r\n\r\n").endsWith("hello"));
     QVERIFY(log.waitFor("an uncatched exception occured in the thread"));
-    for (int i = 0; i < 3; ++i)
-        QVERIFY(rawclient::exchange(server.port(), "GET / HTTP/1.0\r\n\r\n").endsWith("hello"));
+    QTcpSocket next;
+    QVERIFY(connectTo(next, server.port()));
+    for (int i = 0; i < 3; ++i) {
+        next.write(kSimpleGet);
+        QVERIFY(readAtLeast(next, 67).endsWith("\r\n\r\nhello"));
+    }
     QCOMPARE(server.poolSize(), 1);
     QCOMPARE(log.count("whose thread ended"), 1);
 }
