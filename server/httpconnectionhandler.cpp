@@ -98,6 +98,8 @@ void HttpConnectionHandler::run()
     m_socket = nullptr;
     delete m_currentRequest;
     m_currentRequest = nullptr;
+    if (m_sslContext)
+        SslServerContext::releaseThreadState();
     qCDebug(lcServer, "HttpConnectionHandler (%p): thread stopped", static_cast<void*>(this));
     tsanRelease(this);
 }

@@ -26,6 +26,10 @@ public:
     // context once there is one.
     void startServerEncryption(QSslSocket* socket);
 
+    // Frees what OpenSSL keeps for the calling thread; called by a thread
+    // that served TLS connections as its last step.
+    static void releaseThreadState();
+
 private:
     QSslConfiguration m_configuration;
     bool m_sharing = false;
