@@ -13,9 +13,9 @@ if [ -z "${TORVANE_NAVIGATION_DISPLAY:-}" ]; then
   TORVANE_NAVIGATION_DISPLAY=1 exec tools/with-standin.sh --xvfb --no-standin "$0" "$@"
 fi
 
+source tools/window-state.sh
 failures=0
 fail() { echo "FAIL ($case): $*"; grep -E "PageRecovery|ExternalLinks|DownloadSaver" "$log" | tail -10; failures=$((failures + 1)); }
-wait_for() { local tries=$(( ${2:-10} * 10 )); for _ in $(seq "$tries"); do eval "$1" && return 0; sleep 0.1; done; return 1; }
 
 scratch=$(mktemp -d)
 log="$scratch/client.log"
@@ -42,7 +42,6 @@ printf '[Default Applications]\nx-scheme-handler/tel=record-links.desktop\n' >"$
 printf 'XDG_DOWNLOAD_DIR="%s"\n' "$scratch/downloads" >"$XDG_CONFIG_HOME/user-dirs.dirs"
 echo "an earlier recording" >"$scratch/downloads/recording.wav"
 
-port_answers() { (exec 3<>/dev/tcp/127.0.0.1/8443) 2>/dev/null; }
 wait_for '! port_answers' 10 || { echo "port 8443 stays taken"; exit 1; }
 build/bin/torvane-standin --cert build/ssl/localhost.pem --key build/ssl/localhost-key.pem --port 8443 \
   --root tests/client/navigation-site >/dev/null 2>&1 &
@@ -51,7 +50,6 @@ wait_for port_answers 10 || { echo "the stand-in did not start"; exit 1; }
 QT_LOGGING_RULES="torvane.client.debug=true" build/bin/torvaneapp >"$log" 2>&1 &
 client=$!
 
-source tools/window-state.sh
 title='^Torvane Fone \(navigations\)'
 # The instances the page reported, and the last tick of each.
 ticks() {

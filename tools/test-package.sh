@@ -16,11 +16,11 @@ if [ "$(id -u)" != 0 ]; then
   exit 77
 fi
 
+source tools/window-state.sh
 account=torvanepkgtest
 package=torvaneapp
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-wait_for() { local tries=$(( ${2:-10} * 10 )); for _ in $(seq "$tries"); do eval "$1" && return 0; sleep 0.1; done; return 1; }
 scratch=$(mktemp -d)
 chmod 755 "$scratch"
 made_account=0 standin=""
@@ -78,7 +78,6 @@ install -o "$account" -m 644 build/ssl/localhost.pem "$home/.config/TorvaneAPP/l
 sed -i -e 's|^;sslKeyFile=.*|sslKeyFile=localhost-key.pem|' -e 's|^;sslCertFile=.*|sslCertFile=localhost.pem|' \
   /etc/torvaneapp/TorvaneAPP.ini
 
-port_answers() { (exec 3<>/dev/tcp/127.0.0.1/8443) 2>/dev/null; }
 wait_for '! port_answers' 10 || fail "port 8443 stays taken"
 build/bin/torvane-standin --cert build/ssl/localhost.pem --key build/ssl/localhost-key.pem --port 8443 >/dev/null 2>&1 &
 standin=$!
@@ -91,7 +90,6 @@ set -uo pipefail
 source "$(dirname "$0")/window-state.sh"
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-wait_for() { local tries=$(( ${2:-10} * 10 )); for _ in $(seq "$tries"); do eval "$1" && return 0; sleep 0.1; done; return 1; }
 cd "$HOME"
 log=$(mktemp)
 /usr/bin/torvaneapp >"$log" 2>&1 &

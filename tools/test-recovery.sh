@@ -10,14 +10,13 @@ if [ -z "${TORVANE_RECOVERY_DISPLAY:-}" ]; then
   TORVANE_RECOVERY_DISPLAY=1 exec tools/with-standin.sh --xvfb --no-standin "$0" "$@"
 fi
 
+source tools/window-state.sh
 failures=0
 fail() { echo "FAIL ($case): $*"; grep -E "PageRecovery|Progresso|ERROR" "$log" | tail -15; failures=$((failures + 1)); }
-wait_for() { local tries=$(( ${2:-10} * 10 )); for _ in $(seq "$tries"); do eval "$1" && return 0; sleep 0.1; done; return 1; }
 log=$(mktemp)
 standin=""
 client=""
 
-port_answers() { (exec 3<>/dev/tcp/127.0.0.1/8443) 2>/dev/null; }
 standin_start() {
   wait_for '! port_answers' 10 || { echo "port 8443 stays taken"; return 1; }
   build/bin/torvane-standin --cert build/ssl/localhost.pem --key build/ssl/localhost-key.pem --port 8443 >/dev/null 2>&1 &
@@ -32,7 +31,6 @@ client_start() {
 client_stop() { [ -n "$client" ] && kill -TERM "$client" 2>/dev/null && wait "$client" 2>/dev/null; client=""; }
 trap 'client_stop; standin_stop' EXIT
 
-source tools/window-state.sh
 page_shown() { titled '^Torvane Fone'; }
 notice_shown() { titled 'sem conexão'; }
 back() { grep -q 'PageRecovery: the page is back' "$log" && page_shown; }
