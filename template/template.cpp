@@ -13,7 +13,8 @@ namespace {
 constexpr int kMaxDocumentSize = 4 * 1024 * 1024;
 // Every expanded block costs a pass over the document; blocks that yield
 // blocks again could make that quadratic in a document of kMaxDocumentSize.
-constexpr qint64 kMaxExpansionWork = 64LL * kMaxDocumentSize;
+// Sixteen passes over the largest document take a tenth of a second or so.
+constexpr qint64 kMaxExpansionWork = 16LL * kMaxDocumentSize;
 } // namespace
 
 Template::Template(const QString& source, const QString& sourceName)
