@@ -49,4 +49,3 @@ void RequestMapper::service(quillon::HttpRequest& request, quillon::HttpResponse
     }
     qCDebug(lcClient, "RequestMapper: finished request");
 }
-
