@@ -27,8 +27,8 @@ CreateItemFn createItem = NULL;
 CreateItemArrayFn createItemArray = NULL;
 TaskDialogIndirectFn taskDialogIndirect = NULL;
 ConvertSidToStringSidFn sidToString = NULL;
-bool consoleSearched = false;
 HWND consoleWindow = NULL;
+INIT_ONCE consoleSearch = INIT_ONCE_STATIC_INIT;
 
 // Wide copies of the strings of a Java String[] (null elements stay null).
 struct WideArray
@@ -152,22 +152,25 @@ BOOL CALLBACK lastVisibleWindow(HWND window, LPARAM parameter)
     return TRUE;
 }
 
-// The console window of this process, found once by giving the console a
-// unique title for a moment.
-HWND findConsoleWindow()
+// The console window of this process, found by giving the console a unique
+// title for a moment. Searched once; a concurrent first caller waits for the
+// search to end instead of taking its unfinished result.
+void searchConsoleWindow()
 {
-    if (consoleSearched)
-        return consoleWindow;
-    consoleSearched = true;
     wchar_t oldTitle[1024];
     if (GetConsoleTitleW(oldTitle, 1024) == 0)
-        return NULL;
+        return;
     wchar_t title[64];
     ostra::formatText(title, 64, L"%d/%d", static_cast<int>(GetTickCount()), static_cast<int>(GetCurrentProcessId()));
     SetConsoleTitleW(title);
     Sleep(40);
     consoleWindow = FindWindowW(NULL, title);
     SetConsoleTitleW(oldTitle);
+}
+
+HWND findConsoleWindow()
+{
+    ostra::runOnce(&consoleSearch, searchConsoleWindow);
     return consoleWindow;
 }
 

@@ -19,33 +19,34 @@ typedef UINT(WINAPI* DirectoryFn)(LPWSTR, UINT);
 const DWORD kLongPathUnits = 32767;
 const DWORD kFolderUnits = 32768;
 
-// Process-wide slots, filled lazily without a lock: two threads filling one
-// at once store the same values.
+// Process-wide, filled once (concurrent first callers wait for it).
 struct VersionFunctions
 {
-    bool tried;
     GetFileVersionInfoSizeFn size;
     GetFileVersionInfoFn info;
     VerQueryValueFn query;
 };
-VersionFunctions versionFunctions = {false, NULL, NULL, NULL};
-bool folderFunctionChosen = false;
+VersionFunctions versionFunctions = {NULL, NULL, NULL};
+INIT_ONCE versionFunctionsOnce = INIT_ONCE_STATIC_INIT;
 SHGetFolderPathFn folderFunction = NULL;
+INIT_ONCE folderFunctionOnce = INIT_ONCE_STATIC_INIT;
 SHGetKnownFolderPathFn knownFolderFunction = NULL;
+
+void loadVersionFunctions()
+{
+    // Only from the system directory, never from beside the program.
+    HMODULE version = LoadLibraryExW(L"version.dll", NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!version)
+        return;
+    versionFunctions.size =
+        reinterpret_cast<GetFileVersionInfoSizeFn>(GetProcAddress(version, "GetFileVersionInfoSizeW"));
+    versionFunctions.info = reinterpret_cast<GetFileVersionInfoFn>(GetProcAddress(version, "GetFileVersionInfoW"));
+    versionFunctions.query = reinterpret_cast<VerQueryValueFn>(GetProcAddress(version, "VerQueryValueW"));
+}
 
 const VersionFunctions& versionApi()
 {
-    if (!versionFunctions.tried) {
-        // Only from the system directory, never from beside the program.
-        HMODULE version = LoadLibraryExW(L"version.dll", NULL, LOAD_LIBRARY_SEARCH_SYSTEM32);
-        if (version) {
-            versionFunctions.size =
-                reinterpret_cast<GetFileVersionInfoSizeFn>(GetProcAddress(version, "GetFileVersionInfoSizeW"));
-            versionFunctions.info = reinterpret_cast<GetFileVersionInfoFn>(GetProcAddress(version, "GetFileVersionInfoW"));
-            versionFunctions.query = reinterpret_cast<VerQueryValueFn>(GetProcAddress(version, "VerQueryValueW"));
-        }
-        versionFunctions.tried = true;
-    }
+    ostra::runOnce(&versionFunctionsOnce, loadVersionFunctions);
     return versionFunctions;
 }
 
@@ -88,10 +89,8 @@ int compareVersions(const wchar_t* first, const wchar_t* second)
     return 2;
 }
 
-SHGetFolderPathFn chooseFolderFunction()
+void loadFolderFunction()
 {
-    if (folderFunctionChosen)
-        return folderFunction;
     SHGetFolderPathFn chosen = NULL;
     LoadLibraryW(L"shell32.dll"); // kept loaded
     const int newer = compareVersions(L"_shfoldr.dll", L"shfolder.dll");
@@ -106,8 +105,12 @@ SHGetFolderPathFn chooseFolderFunction()
             chosen = reinterpret_cast<SHGetFolderPathFn>(GetProcAddress(system, "SHGetFolderPathW"));
     }
     folderFunction = chosen;
-    folderFunctionChosen = true;
-    return chosen;
+}
+
+SHGetFolderPathFn chooseFolderFunction()
+{
+    ostra::runOnce(&folderFunctionOnce, loadFolderFunction);
+    return folderFunction;
 }
 
 int csidlFor(jint code, bool allUsers)

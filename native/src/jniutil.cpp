@@ -180,6 +180,19 @@ void formatText(wchar_t* buffer, size_t capacity, const wchar_t* format, ...)
     buffer[capacity - 1] = 0;
 }
 
+namespace {
+BOOL CALLBACK runInitializer(PINIT_ONCE, PVOID initialize, PVOID*)
+{
+    reinterpret_cast<void (*)()>(initialize)();
+    return TRUE;
+}
+} // namespace
+
+void runOnce(INIT_ONCE* once, void (*initialize)())
+{
+    InitOnceExecuteOnce(once, runInitializer, reinterpret_cast<PVOID>(initialize), NULL);
+}
+
 FARPROC loadedFunction(const wchar_t* module, const char* name)
 {
     HMODULE handle = GetModuleHandleW(module);

@@ -88,6 +88,10 @@ inline bool isInvalidHandle(jlong value)
 // Wide strings are passed with %ls.
 void formatText(wchar_t* buffer, size_t capacity, const wchar_t* format, ...);
 
+// Runs `initialize` once per process. A caller that comes while another runs
+// it waits until it is done; every caller then sees all it wrote.
+void runOnce(INIT_ONCE* once, void (*initialize)());
+
 // A function of a library the process has already loaded, or NULL.
 FARPROC loadedFunction(const wchar_t* module, const char* name);
 

@@ -189,13 +189,16 @@ BOOL CALLBACK askToClose(HWND window, LPARAM parameter)
         return TRUE;
     DWORD owner = 0;
     GetWindowThreadProcessId(window, &owner);
+    // An id may be listed more than once: every entry of it is marked, and
+    // the window is asked once.
+    bool asked = false;
     for (jsize i = 0; i < request->count; ++i) {
-        if (static_cast<DWORD>(request->ids[i]) == owner) {
-            request->seen[i] = true;
-            if (!PostMessageW(window, WM_CLOSE, 0, 0))
-                request->status = 0;
-            break;
-        }
+        if (static_cast<DWORD>(request->ids[i]) != owner)
+            continue;
+        request->seen[i] = true;
+        if (!asked && !PostMessageW(window, WM_CLOSE, 0, 0))
+            request->status = 0;
+        asked = true;
     }
     return TRUE;
 }

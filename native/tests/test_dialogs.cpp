@@ -393,6 +393,69 @@ TEST_CASE(ObjectPicker, ownerSearchAndMissingPicker)
     DestroyWindow(window);
 }
 
+namespace {
+HANDLE g_consoleSearchStarted = NULL;
+
+// The library's pause in its console search: says that the search has begun
+// before it lets the pause pass.
+void WINAPI pauseInConsoleSearch(DWORD milliseconds)
+{
+    SetEvent(g_consoleSearchStarted);
+    Sleep(milliseconds);
+}
+
+DWORD WINAPI showPicker(LPVOID)
+{
+    bind<PickerFn>("ObjectPicker", "show0", 28)(env(), nullptr, JNI_FALSE, JNI_TRUE, JNI_TRUE, JNI_FALSE, JNI_TRUE);
+    return 0;
+}
+} // namespace
+
+// The owner search looks for the console window once per process. A second
+// first call, made while the first one searches, waits for that search
+// instead of taking its unfinished result ("could not find window"). Runs
+// in a child harness of its own with a console of its own.
+TEST_CASE(ObjectPicker, concurrentFirstCallsShareTheConsoleSearch)
+{
+    if (GetEnvironmentVariableW(L"OSTRA_PICKER_CHILD", NULL, 0) == 0) {
+        const std::string program = exePath();
+        std::string line = "\"" + program + "\" =ObjectPicker.concurrentFirstCallsShareTheConsoleSearch";
+        SetEnvironmentVariableW(L"OSTRA_PICKER_CHILD", L"1");
+        STARTUPINFOA startup = {};
+        startup.cb = sizeof startup;
+        PROCESS_INFORMATION child = {};
+        const BOOL started = CreateProcessA(program.c_str(), &line[0], NULL, NULL, FALSE, CREATE_NEW_CONSOLE, NULL,
+                                            NULL, &startup, &child);
+        SetEnvironmentVariableW(L"OSTRA_PICKER_CHILD", NULL);
+        REQUIRE(started);
+        const DWORD waited = WaitForSingleObject(child.hProcess, 120000);
+        DWORD status = 1;
+        GetExitCodeProcess(child.hProcess, &status);
+        if (waited != WAIT_OBJECT_0)
+            TerminateProcess(child.hProcess, 1);
+        CloseHandle(child.hProcess);
+        CloseHandle(child.hThread);
+        CHECK_EQ(waited, DWORD(WAIT_OBJECT_0));
+        CHECK_EQ(status, DWORD(0));
+        return;
+    }
+    REQUIRE(GetConsoleWindow() != NULL);
+    g_consoleSearchStarted = CreateEventW(NULL, TRUE, FALSE, NULL);
+    ImportPatch pause("Sleep", reinterpret_cast<void*>(&pauseInConsoleSearch));
+    REQUIRE(pause.applied());
+    const std::string printed = capturedOutput([] {
+        HANDLE first = CreateThread(NULL, 0, showPicker, NULL, 0, NULL);
+        WaitForSingleObject(g_consoleSearchStarted, 20000);
+        HANDLE second = CreateThread(NULL, 0, showPicker, NULL, 0, NULL);
+        HANDLE both[] = {first, second};
+        WaitForMultipleObjects(2, both, TRUE, 60000);
+        CloseHandle(first);
+        CloseHandle(second);
+    });
+    CloseHandle(g_consoleSearchStarted);
+    CHECK_EQ(printed, std::string());
+}
+
 TEST_CASE(VistaFileChooser, confirmedOpenGivesTheChosenFile)
 {
     initializeCom();

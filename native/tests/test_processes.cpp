@@ -29,7 +29,9 @@ HWND waitForWindow(DWORD processId, const wchar_t* title)
     return NULL;
 }
 
-// A helper process, ended at the end of scope if it still runs.
+// A helper process, ended at the end of scope if it still runs. Construction
+// returns once the helper says it is ready: its window shown (or, hidden,
+// created), so that a search for visible windows cannot miss it.
 class Helper
 {
 public:
@@ -39,11 +41,20 @@ public:
         std::wstring line = L"\"" + path + L"\" " + mode + L" \"" + title + L"\"";
         STARTUPINFOW startup = {};
         startup.cb = sizeof startup;
-        started = CreateProcessW(path.c_str(), &line[0], NULL, NULL, FALSE, 0, NULL, NULL, &startup, &info) != 0;
-        if (started && mode != L"none")
-            window = waitForWindow(info.dwProcessId, mode == L"untitled" ? L"" : title.c_str());
-        if (started && mode == L"none")
-            WaitForInputIdle(info.hProcess, 2000);
+        started = CreateProcessW(path.c_str(), &line[0], NULL, NULL, FALSE, CREATE_SUSPENDED, NULL, NULL, &startup,
+                                 &info) != 0;
+        if (!started)
+            return;
+        const std::wstring readyName = L"OstraHelperReady-" + std::to_wstring(info.dwProcessId);
+        HANDLE ready = CreateEventW(NULL, TRUE, FALSE, readyName.c_str());
+        ResumeThread(info.hThread);
+        // Minutes, not seconds: a new Wine prefix under emulation is slow.
+        HANDLE waited[] = {ready, info.hProcess};
+        const bool isReady = ready && WaitForMultipleObjects(2, waited, FALSE, 120000) == WAIT_OBJECT_0;
+        if (ready)
+            CloseHandle(ready);
+        if (isReady && mode != L"none")
+            window = findTopWindow(info.dwProcessId, mode == L"untitled" ? L"" : title.c_str(), mode != L"hidden");
     }
     ~Helper()
     {
@@ -164,6 +175,12 @@ TEST_CASE(Misc, gentleTermination)
         REQUIRE(polite.window);
         CHECK_EQ(terminate({polite.pid()}, false, 10000), 1);
         CHECK(polite.endsWithin(0));
+    }
+    {
+        // An id listed twice is still one process that was asked and ended.
+        Helper polite(L"titled", L"Ostra polite twice");
+        REQUIRE(polite.window);
+        CHECK_EQ(terminate({polite.pid(), polite.pid()}, false, 10000), 1);
     }
     {
         Helper stubborn(L"stubborn", L"Ostra stubborn");
