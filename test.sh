@@ -13,12 +13,12 @@ cmake --build build -j"$jobs"
 
 if [ "${TORVANE_QUICK:-0}" != 1 ]; then
   echo "== server suites under AddressSanitizer and UndefinedBehaviorSanitizer"
-  cmake -S . -B build-asan -DTORVANE_ASAN=ON -DTORVANE_BUILD_CLIENT=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
+  cmake -S . -B build-asan -DTORVANE_ASAN=ON -DTORVANE_BUILD_CLIENT=OFF -DTORVANE_BUILD_NATIVE=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
   cmake --build build-asan -j"$jobs"
   (cd build-asan && ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 ctest --no-tests=error --output-on-failure -L server)
 
   echo "== server suites under ThreadSanitizer"
-  cmake -S . -B build-tsan -DTORVANE_TSAN=ON -DTORVANE_BUILD_CLIENT=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
+  cmake -S . -B build-tsan -DTORVANE_TSAN=ON -DTORVANE_BUILD_CLIENT=OFF -DTORVANE_BUILD_NATIVE=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
   cmake --build build-tsan -j"$jobs"
   export TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1"
   # The stage must be able to fail: a deliberate race in a handler thread.
@@ -34,7 +34,7 @@ if [ "${TORVANE_QUICK:-0}" != 1 ]; then
 
   echo "== fuzzing"
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -DTORVANE_FUZZ=ON -DTORVANE_ASAN=ON -DTORVANE_BUILD_TESTS=OFF \
-    -DTORVANE_BUILD_CLIENT=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+    -DTORVANE_BUILD_CLIENT=OFF -DTORVANE_BUILD_NATIVE=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   cmake --build build-fuzz -j"$jobs"
   tools/run-fuzzers.sh build-fuzz/tests/fuzz "${TORVANE_FUZZ_SECONDS:-60}"
 fi

@@ -36,6 +36,7 @@ flags="$(dpkg-buildflags --get CPPFLAGS) $(dpkg-buildflags --get CXXFLAGS)"
 flags="$flags -ffile-prefix-map=$root=. -ffile-prefix-map=$build=."
 cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
   -DTORVANE_BUILD_CLIENT=ON -DTORVANE_BUILD_TESTS=OFF -DTORVANE_BUILD_NATIVE=OFF -DCMAKE_AUTOMOC_PATH_PREFIX=ON \
+  -DCMAKE_SKIP_INSTALL_ALL_DEPENDENCY=ON \
   -DTORVANE_WEB_HOST="$web_host" -DTORVANE_ACTIVATION_HOST="$activation_host" \
   -DCMAKE_CXX_FLAGS="$flags" -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >&2
 cmake --build "$build" -j"$(nproc)" --target torvaneapp tasklist package-files >&2
