@@ -3,9 +3,11 @@
 #include "logging.h"
 #include "mainwindow.h"
 
+#include "httpconnectionhandlerpool.h"
 #include "httplistener.h"
 #include "httpsessionstore.h"
 #include "requestmapper.h"
+#include "settings.h"
 #include "staticfilecontroller.h"
 #include "templatecache.h"
 #include "terminationwatcher.h"
@@ -127,6 +129,10 @@ int main(int argc, char* argv[])
     listenerSettings->beginGroup(QStringLiteral("listener"));
     auto* requestMapper = new RequestMapper(&app, window);
     auto* listener = new quillon::HttpListener(listenerSettings, requestMapper, &app);
+    if (listener->isListening())
+        window->setLocalListener(quillon::settingValue(listenerSettings, QStringLiteral("host")).toString(),
+                                 listener->serverPort(),
+                                 listener->connectionPool()->isSslEnabled());
 
     // Quitting deletes the closed window with the deferred deletions that
     // follow aboutToQuit, and the application then deletes its children in

@@ -11,6 +11,7 @@
 
 #include <QAction>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
 #include <QFileInfo>
@@ -33,12 +34,13 @@
 
 MainWindow::MainWindow(const QUrl& url)
     : QMainWindow()
+    , m_activationHost(QStringLiteral(TORVANE_ACTIVATION_HOST))
     , external(nullptr)
     , channel(new QWebChannel(this))
 {
     // A second copy notifies the running one and ends here.
     if (isRunning(QStringLiteral("torvaneapp.exe")))
-        urlExists(QUrl(QStringLiteral("https://" TORVANE_ACTIVATION_HOST "/")));
+        urlExists(m_activationHost.url());
     registerProtocol();
 
     createTrayIcon();
@@ -132,7 +134,7 @@ void MainWindow::loadScripts()
 // the activation host to close the window, through the page's own $.
 QString MainWindow::closeButtonHookScript() const
 {
-    const QString closeUrl = QStringLiteral("https://" TORVANE_ACTIVATION_HOST "/?action=close");
+    const QString closeUrl = m_activationHost.url(QStringLiteral("action=close")).toString(QUrl::FullyEncoded);
     return QStringLiteral("setInterval(function(){ qt.jQuery('.close').unbind(); qt.jQuery('.close').click(function(){ $.getJSON('")
         + closeUrl + QStringLiteral("');}); }, 500); undefined");
 }
@@ -189,21 +191,49 @@ bool MainWindow::isRunning(const QString& process)
     return output.split(process).size() > 2;
 }
 
+void MainWindow::setLocalListener(const QString& host, int port, bool tls)
+{
+    m_activationHost.setLocalListener(host, port, tls);
+}
+
+// The activation request, then the end of this copy. A loopback activation
+// host may be the running copy's plain listener or a TLS one: the request
+// goes to each scheme in turn until one is answered in HTTP, all within the
+// one time limit.
 void MainWindow::urlExists(QUrl url_string)
 {
+    QList<QUrl> urls = {url_string};
+    if (url_string == m_activationHost.url())
+        urls = m_activationHost.secondStartUrls();
     QEventLoop loop;
     QNetworkAccessManager manager;
-    QNetworkRequest request(url_string);
-    QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
-    configuration.setProtocol(QSsl::TlsV1_2);
-    request.setSslConfiguration(configuration);
-    QNetworkReply* reply = manager.get(request);
-    connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
-    QTimer::singleShot(kActivationTimeout, &loop, &QEventLoop::quit);
-    loop.exec();
-    if (!reply->isFinished())
-        reply->abort();
-    reply->readAll();
+    QElapsedTimer elapsed;
+    elapsed.start();
+    for (const QUrl& url : qAsConst(urls)) {
+        const qint64 remaining = kActivationTimeout - elapsed.elapsed();
+        if (remaining <= 0)
+            break;
+        QNetworkRequest request(url);
+        QSslConfiguration configuration = QSslConfiguration::defaultConfiguration();
+        configuration.setProtocol(QSsl::TlsV1_2);
+        request.setSslConfiguration(configuration);
+        QNetworkReply* reply = manager.get(request);
+        connect(reply, &QNetworkReply::finished, &loop, &QEventLoop::quit);
+        QTimer timeout;
+        timeout.setSingleShot(true);
+        connect(&timeout, &QTimer::timeout, &loop, &QEventLoop::quit);
+        timeout.start(int(remaining));
+        loop.exec();
+        if (!reply->isFinished())
+            reply->abort();
+        reply->readAll();
+        const bool answered = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).isValid();
+        qCDebug(lcClient, "Activation request %s: %s", qPrintable(url.toString()),
+                answered ? "answered" : qPrintable(reply->errorString()));
+        delete reply;
+        if (answered)
+            break;
+    }
     QThread::sleep(3);
     QApplication::closeAllWindows();
     QCoreApplication::quit();

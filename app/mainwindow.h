@@ -1,5 +1,6 @@
 #pragma once
 
+#include "activationhost.h"
 #include "object.h"
 
 #include <QMainWindow>
@@ -38,6 +39,9 @@ public:
     Object* bridge() { return &external; }
     QAction* testAction() const { return m_testAction; }
     QString closeButtonHookScript() const;
+    // Where the client's own listener runs: the activation and close
+    // requests take its scheme when the activation host is that listener.
+    void setLocalListener(const QString& host, int port, bool tls);
 
 protected slots:
     void adjustLocation();
@@ -63,6 +67,7 @@ private:
     void createTrayIcon();
     void loadScripts();
 
+    ActivationHost m_activationHost;
     int windowWidth = 271;
     int windowHeight = 420;
     WebView* webView = nullptr;

@@ -1,13 +1,16 @@
 #!/usr/bin/env bash
 # The installable client as a user meets it. The package is built twice, in
 # different folders at different times, and must be the same bytes (so must
-# two builds of the 32-bit JNI library); lintian reports no error. apt
-# installs it; an ordinary account starts the installed client under Xvfb
-# with the browser sandbox on, against the stand-in: the page loads, a
-# command reaches the page, a second start activates the first and ends
-# with 1. apt-get purge then leaves no file of the package. Everything the
-# test made is removed again. Needs root (it installs a package and makes
-# an account); run from the source tree after the main build.
+# two builds of the 32-bit JNI library). lintian, desktop-file-validate and
+# appstreamcli find nothing to complain about (each first refuses a planted
+# fault). apt installs it; an ordinary account starts the installed client
+# under Xvfb with the browser sandbox on, against the stand-in, first with
+# the configuration as shipped, then with TLS turned on: the page loads, a
+# command reaches the page, the page's close element hides the window, a
+# second start brings it back and ends with 1. apt-get purge then leaves no
+# file of the package. Everything the test made is removed again. Needs root
+# (it installs a package and makes an account); run from the source tree
+# after the main build.
 set -uo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cd "$root"
@@ -49,10 +52,28 @@ for dir in "$scratch/dll-first" "$scratch/other/dll"; do
 done
 cmp "$scratch/dll-first/ostranative.dll" "$scratch/other/dll/ostranative.dll" || fail "two builds of the DLL differ"
 
-echo "== lintian"
-lintian --pedantic "$deb" >"$scratch/lintian" 2>/dev/null
-cat "$scratch/lintian"
-grep -q '^E:' "$scratch/lintian" && fail "lintian reports errors"
+# Each check must be able to fail: it is first run on a copy with a planted
+# fault and must refuse that, then on the real thing.
+echo "== lintian, desktop entries, AppStream metadata"
+tree=$scratch/tree
+dpkg-deb -R "$deb" "$tree"
+lint() { lintian --pedantic --fail-on error,warning "$1"; }
+rm "$tree/usr/share/doc/$package/copyright"
+dpkg-deb -b "$tree" "$scratch/planted.deb" >/dev/null
+lint "$scratch/planted.deb" >"$scratch/lintian-planted" 2>&1 && fail "lintian passes a package without its copyright file"
+rm -rf "$tree"
+lint "$deb" >"$scratch/lintian" 2>&1 || { cat "$scratch/lintian"; fail "lintian reports errors or warnings"; }
+grep -v '^[IPX]:\|^N:' "$scratch/lintian" || true
+dpkg-deb -x "$deb" "$tree"
+entry=$tree/usr/share/applications/com.torvane.TorvaneApp.desktop
+metainfo=$tree/usr/share/metainfo/com.torvane.TorvaneApp.metainfo.xml
+sed 's/^Type=Application/Type=Program/' "$entry" >"$scratch/planted.desktop"
+desktop-file-validate "$scratch/planted.desktop" >/dev/null 2>&1 && fail "desktop-file-validate passes a wrong Type"
+desktop-file-validate "$entry" || fail "the desktop entry does not validate"
+appstream() { appstreamcli validate --no-net --pedantic --strict "$1"; }
+sed 's|<summary>.*</summary>||' "$metainfo" >"$scratch/planted.metainfo.xml"
+appstream "$scratch/planted.metainfo.xml" >/dev/null 2>&1 && fail "appstreamcli passes metadata without a summary"
+appstream "$metainfo" || fail "the AppStream metadata does not validate"
 dpkg-deb -f "$deb" Depends | grep -q 'qtbase-abi-' || fail "the package does not pin the Qt build's private ABI"
 
 echo "== installed by apt, used by an ordinary account"
@@ -65,31 +86,27 @@ fi
 home=$(getent passwd "$account" | cut -d: -f6)
 
 # The account trusts the local certificate authority (for the stand-in's
-# page) in its own NSS database, and keeps the listener's key and
-# certificate in its configuration folder, where the installed client looks
-# for relative names; the administrator turns TLS on in the conffile.
+# page) in its own NSS database.
 tools/prepare-client.sh >/dev/null
 runuser -u "$account" -- mkdir -p "$home/.pki/nssdb" "$home/.config/TorvaneAPP"
 install -m 644 "$(mkcert -CAROOT)/rootCA.pem" "$scratch/rootCA.pem"
 runuser -u "$account" -- certutil -d "sql:$home/.pki/nssdb" -N --empty-password
 runuser -u "$account" -- certutil -d "sql:$home/.pki/nssdb" -A -n local-ca -t C,, -i "$scratch/rootCA.pem"
-install -o "$account" -m 600 build/ssl/localhost-key.pem "$home/.config/TorvaneAPP/localhost-key.pem"
-install -o "$account" -m 644 build/ssl/localhost.pem "$home/.config/TorvaneAPP/localhost.pem"
-sed -i -e 's|^;sslKeyFile=.*|sslKeyFile=localhost-key.pem|' -e 's|^;sslCertFile=.*|sslCertFile=localhost.pem|' \
-  /etc/torvaneapp/TorvaneAPP.ini
 
 wait_for '! port_answers' 10 || fail "port 8443 stays taken"
 build/bin/torvane-standin --cert build/ssl/localhost.pem --key build/ssl/localhost-key.pem --port 8443 >/dev/null 2>&1 &
 standin=$!
 wait_for port_answers 10 || fail "the stand-in did not start"
 
-# The account's own session, on a display of its own.
+# The account's own session, on a display of its own. SCHEME is what the
+# client's listener serves: http with the configuration as shipped.
 cat >"$scratch/session.sh" <<'EOF'
 #!/usr/bin/env bash
 set -uo pipefail
 source "$(dirname "$0")/window-state.sh"
+scheme=$1
 failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+fail() { echo "FAIL ($scheme): $*"; failures=$((failures + 1)); }
 cd "$HOME"
 log=$(mktemp)
 /usr/bin/torvaneapp >"$log" 2>&1 &
@@ -104,25 +121,49 @@ for pid in $(pgrep -u "$(id -u)"); do
 done
 [ $sandboxed -gt 0 ] || fail "no process of the client runs sandboxed"
 pgrep -u "$(id -u)" -f -- '--no-sandbox' >/dev/null && fail "a process of the client runs with --no-sandbox"
-curl -s "https://localhost:8085/?comando=installed" >/dev/null
+curl -s "$scheme://localhost:8085/?comando=installed" >/dev/null
 wait_for 'curl -s https://localhost:8443/recorded | grep -q "\"comando\":\"installed\""' 10 \
   || fail "the command did not reach the page"
-curl -s "https://localhost:8085/?action=close" >/dev/null
-wait_for '! viewable "^Torvane Fone"' 10 || fail "close left the window shown"
+# The page's close element, clicked as a user clicks it, at the top right.
+sleep 1
+window=$(xdotool search --name '^Torvane Fone' | head -1)
+xdotool mousemove --window "$window" 243 28 click 1
+if ! wait_for '! viewable "^Torvane Fone"' 10; then
+  fail "the page's close element left the window shown"
+  curl -s "$scheme://localhost:8085/?action=close" >/dev/null
+  wait_for '! viewable "^Torvane Fone"' 10 || fail "close left the window shown"
+fi
 timeout 90 /usr/bin/torvaneapp >/dev/null 2>&1
 status=$?
 [ $status = 1 ] || fail "a second start ended with $status"
 wait_for 'viewable "^Torvane Fone"' 10 || fail "the second start did not bring the first to the front"
 [ -d "$HOME/.local/share/TorvaneAPP/QtWebEngine" ] || fail "no browser profile in the account's data folder"
-[ -f "$HOME/.local/share/applications/torvaneapp-zolapp.desktop" ] || fail "the zolapp scheme is not registered for the account"
+zolapp=$HOME/.local/share/applications/torvaneapp-zolapp.desktop
+[ -f "$zolapp" ] || fail "the zolapp scheme is not registered for the account"
+desktop-file-validate "$zolapp" || fail "the account's zolapp entry does not validate"
+grep -q 'broken HTTP request' "$log" && fail "the client's listener was sent what it does not serve"
 kill -TERM $client; wait $client
 exit $failures
 EOF
 chmod 755 "$scratch/session.sh"
 install -m 644 tools/window-state.sh "$scratch/window-state.sh"
-runuser -u "$account" -- env -i HOME="$home" USER="$account" PATH=/usr/bin:/bin \
-  xvfb-run -a -s "-screen 0 1920x1040x24 -nolisten tcp" "$scratch/session.sh" \
-  || fail "the account's session failed"
+session() {
+  runuser -u "$account" -- env -i HOME="$home" USER="$account" PATH=/usr/bin:/bin \
+    xvfb-run -a -s "-screen 0 1920x1040x24 -nolisten tcp" "$scratch/session.sh" "$1"
+}
+
+echo "== the configuration as shipped (plain HTTP on the loopback address)"
+session http || fail "the account's session with the shipped configuration failed"
+
+# The listener's key and certificate in the account's configuration folder,
+# where the installed client looks for relative names; the administrator
+# turns TLS on in the conffile.
+echo "== TLS turned on in the conffile"
+install -o "$account" -m 600 build/ssl/localhost-key.pem "$home/.config/TorvaneAPP/localhost-key.pem"
+install -o "$account" -m 644 build/ssl/localhost.pem "$home/.config/TorvaneAPP/localhost.pem"
+sed -i -e 's|^;sslKeyFile=.*|sslKeyFile=localhost-key.pem|' -e 's|^;sslCertFile=.*|sslCertFile=localhost.pem|' \
+  /etc/torvaneapp/TorvaneAPP.ini
+session https || fail "the account's session with TLS failed"
 
 echo "== purged"
 apt-get purge -y -qq "$package" >/dev/null 2>&1 || fail "apt-get purge failed"

@@ -15,6 +15,7 @@
 #include <QMutex>
 #include <QProcess>
 #include <QRegularExpression>
+#include <QScopeGuard>
 #include <QSettings>
 #include <QTcpServer>
 #include <QTemporaryDir>
@@ -57,6 +58,7 @@ private slots:
 
     void tasklistOutput_data();
     void tasklistOutput();
+    void secondStartNotifiesTheActivationHostAndEnds_data();
     void secondStartNotifiesTheActivationHostAndEnds();
     void silentActivationHostDoesNotKeepTheSecondCopyAlive();
     void otherLetterCaseIsNotDetected();
@@ -71,6 +73,7 @@ private:
                     const QString& name = QStringLiteral("torvaneapp"));
     QProcess* start(const QString& program, const QStringList& arguments = {});
     bool waitForLog(QProcess* process, const QString& marker, QString* log, int timeoutMs = 60000);
+    bool serveActivation(bool tls);
 
     QTemporaryDir m_dir;
     QTemporaryDir m_xdg;
@@ -94,9 +97,19 @@ void TestSingleInstance::initTestCase()
     m_settings->setValue("listener/sslCertFile", ssl + "/localhost.pem");
     m_settings->setValue("listener/sslKeyFile", ssl + "/localhost-key.pem");
     m_settings->beginGroup("listener");
+    QVERIFY(serveActivation(true));
+}
+
+// The activation host, over TLS or plain HTTP, as the client's own listener
+// may serve it.
+bool TestSingleInstance::serveActivation(bool tls)
+{
+    delete m_listener;
+    const QString ssl = QStringLiteral(TORVANE_BUILD_DIR "/ssl");
+    m_settings->setValue("sslCertFile", tls ? ssl + "/localhost.pem" : QString());
+    m_settings->setValue("sslKeyFile", tls ? ssl + "/localhost-key.pem" : QString());
     m_listener = new quillon::HttpListener(m_settings, &m_handler);
-    QVERIFY2(m_listener->isListening(), "the activation host's port is taken");
-    QVERIFY(m_listener->connectionPool()->isSslEnabled());
+    return m_listener->isListening() && m_listener->connectionPool()->isSslEnabled() == tls;
 }
 
 void TestSingleInstance::cleanupTestCase()
@@ -191,9 +204,20 @@ void TestSingleInstance::tasklistOutput()
     QCOMPARE(output.split("fakeprocess.exe").size() - 1, copies);
 }
 
+void TestSingleInstance::secondStartNotifiesTheActivationHostAndEnds_data()
+{
+    QTest::addColumn<bool>("tls");
+    QTest::newRow("TLS") << true;
+    // The client's own listener as shipped.
+    QTest::newRow("plain HTTP") << false;
+}
+
 void TestSingleInstance::secondStartNotifiesTheActivationHostAndEnds()
 {
-    const QString program = install(m_dir.filePath("second/bin"));
+    QFETCH(bool, tls);
+    QVERIFY2(serveActivation(tls), "the activation host's port is taken");
+    const auto restore = qScopeGuard([this] { serveActivation(true); });
+    const QString program = install(m_dir.filePath(tls ? "second/bin" : "second-plain/bin"));
     QString firstLog;
     QVERIFY(waitForLog(start(program), "Using config file", &firstLog));
 
