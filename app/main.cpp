@@ -1,3 +1,4 @@
+#include "activationhost.h"
 #include "deployment.h"
 #include "globals.h"
 #include "logging.h"
@@ -129,6 +130,11 @@ int main(int argc, char* argv[])
     listenerSettings->beginGroup(QStringLiteral("listener"));
     auto* requestMapper = new RequestMapper(&app, window);
     auto* listener = new quillon::HttpListener(listenerSettings, requestMapper, &app);
+    // Connections are taken only once the event loop runs: the gate is in
+    // place before the first request.
+    RequestGate gate(listenerSettings, startUrl, ActivationHost(QStringLiteral(TORVANE_ACTIVATION_HOST)));
+    gate.setListeningPort(listener->serverPort());
+    requestMapper->setGate(gate);
     if (listener->isListening())
         window->setLocalListener(quillon::settingValue(listenerSettings, QStringLiteral("host")).toString(),
                                  listener->serverPort(),

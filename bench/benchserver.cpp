@@ -1,9 +1,12 @@
 // A server on the quillon library that answers every request with a short
-// command-style JSON body. Used by the benchmark script.
+// command-style JSON body, behind the client's request gate. Used by the
+// benchmark script.
+#include "activationhost.h"
 #include "httplistener.h"
 #include "httprequest.h"
 #include "httprequesthandler.h"
 #include "httpresponse.h"
+#include "requestgate.h"
 #include "staticfilecontroller.h"
 
 #include <QCoreApplication>
@@ -22,8 +25,11 @@ class JsonHandler : public quillon::HttpRequestHandler
 {
 public:
     explicit JsonHandler(quillon::StaticFileController* files) : m_files(files) {}
+    void setGate(const RequestGate& gate) { m_gate = gate; }
     void service(quillon::HttpRequest& request, quillon::HttpResponse& response) override
     {
+        if (!m_gate.admit(request, response))
+            return;
         if (m_files && request.path().startsWith("/files/")) {
             m_files->service(request, response);
             return;
@@ -34,6 +40,7 @@ public:
 
 private:
     quillon::StaticFileController* m_files;
+    RequestGate m_gate;
 };
 
 } // namespace
@@ -101,6 +108,9 @@ int main(int argc, char* argv[])
     quillon::HttpListener listener(&settings, &handler);
     if (!listener.isListening())
         return 1;
+    RequestGate gate(&settings, QUrl(), ActivationHost(QStringLiteral("localhost:8085")));
+    gate.setListeningPort(listener.serverPort());
+    handler.setGate(gate);
     printf("listening on %s:%d\n", qPrintable(listener.serverAddress().toString()), int(listener.serverPort()));
     fflush(stdout);
     return app.exec();

@@ -12,7 +12,7 @@ ORDINARY = (b"GET /template HTTP/1.1\r\nHost: 127.0.0.1\r\nUser-Agent: Mozilla/5
             b"Accept: text/html,application/xhtml+xml\r\nAccept-Language: de-DE,de;q=0.9,en;q=0.8\r\n"
             b"Accept-Encoding: gzip, deflate\r\nConnection: keep-alive\r\nCache-Control: max-age=0\r\n\r\n")
 markers = b"{loop%20header}" * 6 + b"{header.value}" + b"{end%20header}" * 6
-HOSTILE = b"GET /template/" + markers + b" HTTP/1.1\r\n" + b"".join(
+HOSTILE = b"GET /template/" + markers + b" HTTP/1.1\r\nHost: 127.0.0.1\r\n" + b"".join(
     b"X-%d: {header%d.value}{loop header}{header.name}{end header}\r\n" % (i, i + 1) for i in range(20)) + b"\r\n"
 
 

@@ -303,7 +303,7 @@ void HttpConnectionHandler::readRequests()
             const QMap<QByteArray, QByteArray>& headers = response.headers();
             if (headers.value("Connection").compare("close", Qt::CaseInsensitive) == 0)
                 closeAfterResponse = true;
-            else if (!headers.contains("Content-Length")
+            else if (!headers.contains("Content-Length") && !response.hasNoBody()
                      && headers.value("Transfer-Encoding").compare("chunked", Qt::CaseInsensitive) != 0)
                 closeAfterResponse = true;
         }

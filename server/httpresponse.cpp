@@ -38,8 +38,13 @@ void HttpResponse::write(const QByteArray& data, bool lastPart)
 {
     if (!m_sentHeaders) {
         if (lastPart) {
-            m_headers.insert("Content-Length", QByteArray::number(data.size()));
-            m_headers.insert("Access-Control-Allow-Origin", "*");
+            // RFC 9110 8.6: no Content-Length (and no body) in a 1xx, 204 or 304 answer.
+            if (!hasNoBody())
+                m_headers.insert("Content-Length", QByteArray::number(data.size()));
+            // Every whole answer may be read by any page, unless the handler
+            // named the one origin that may.
+            if (!m_headers.contains("Access-Control-Allow-Origin"))
+                m_headers.insert("Access-Control-Allow-Origin", "*");
         } else {
             QByteArray connection = m_headers.value("Connection", m_headers.value("connection"));
             if (connection.compare("close", Qt::CaseInsensitive) != 0) {
@@ -50,7 +55,7 @@ void HttpResponse::write(const QByteArray& data, bool lastPart)
         sendHeaders();
     }
 
-    if (!data.isEmpty()) {
+    if (!data.isEmpty() && !hasNoBody()) {
         if (m_chunkedMode) {
             sendRaw(QByteArray::number(data.size(), 16));
             sendRaw("\r\n");
@@ -67,6 +72,11 @@ void HttpResponse::write(const QByteArray& data, bool lastPart)
         m_socket->flush();
         m_sentLastPart = true;
     }
+}
+
+bool HttpResponse::hasNoBody() const
+{
+    return (m_statusCode >= 100 && m_statusCode < 200) || m_statusCode == 204 || m_statusCode == 304;
 }
 
 void HttpResponse::sendHeaders()

@@ -30,6 +30,8 @@ public:
 
     void write(const QByteArray& data, bool lastPart = false);
     bool lastPartSent() const { return m_sentLastPart; }
+    // Statuses whose answers end with their headers (1xx, 204, 304).
+    bool hasNoBody() const;
 
 private:
     void sendHeaders();

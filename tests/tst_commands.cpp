@@ -1,6 +1,7 @@
 // The local command endpoint and the demonstration pages behind a real
 // server: command texts (always valid JSON, equal to what the window gets)
 // and the four pages.
+#include "activationhost.h"
 #include "globals.h"
 #include "httpsessionstore.h"
 #include "requestmapper.h"
@@ -66,16 +67,22 @@ private slots:
     void onlyLanguageTagsChooseTheTemplate_data();
     void onlyLanguageTagsChooseTheTemplate();
     void endsInOrderWithRequestsInFlight();
+    void gateDecidesWhoMayCommand_data();
+    void gateDecidesWhoMayCommand();
+    void activationHostTakesTheListenersScheme_data();
+    void activationHostTakesTheListenersScheme();
 
 private:
     QByteArray get(const QByteArray& target, const QByteArray& headers = QByteArray())
     {
-        return rawclient::exchange(m_server->port(), "GET " + target + " HTTP/1.1\r\nConnection: close\r\n" + headers + "\r\n");
+        return rawclient::exchange(m_server->port(),
+                                   "GET " + target + " HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n" + headers + "\r\n");
     }
 
     QTemporaryDir m_dir;
     QSettings* m_templates = nullptr;
     QSettings* m_sessions = nullptr;
+    QSettings* m_listenerSettings = nullptr;
     CommandReceiver m_receiver;
     RequestMapper* m_mapper = nullptr;
     ServerThread* m_server = nullptr;
@@ -104,6 +111,16 @@ void TestCommands::initTestCase()
     m_mapper = new RequestMapper(nullptr, &m_receiver);
     m_server = new ServerThread(m_mapper, {});
     QVERIFY(m_server->startAndWait());
+    // A deployment whose application lives at app.example, whose activation
+    // host is a name of its own, and which lets one more page command.
+    m_listenerSettings = new QSettings(m_dir.filePath("t.ini"), QSettings::IniFormat);
+    m_listenerSettings->setValue("listener/host", "127.0.0.1");
+    m_listenerSettings->setValue("listener/allowedOrigins", QStringList{"https://crm.example", "bogus"});
+    m_listenerSettings->beginGroup("listener");
+    RequestGate gate(m_listenerSettings, QUrl("https://app.example:8443/api/app/novo/app/index.php?modeOn=true"),
+                     ActivationHost("Activation.Example:9999"));
+    gate.setListeningPort(m_server->port());
+    m_mapper->setGate(gate);
 }
 
 void TestCommands::cleanupTestCase()
@@ -114,6 +131,7 @@ void TestCommands::cleanupTestCase()
     delete sharedTemplateCache;
     delete m_sessions;
     delete m_templates;
+    delete m_listenerSettings;
 }
 
 void TestCommands::commandText_data()
@@ -223,7 +241,8 @@ void TestCommands::formIsShownPostedAndEscaped()
                         "  <input type=\"submit\"></form></body></html>"));
     const QByteArray form = "action=show&name=Ana&city=%3Cscript%3Ealert(1)%3C/script%3E";
     const QByteArray answer = rawclient::exchange(
-        m_server->port(), "POST /form HTTP/1.1\r\nConnection: close\r\nContent-Type: application/x-www-form-urlencoded\r\n"
+        m_server->port(), "POST /form HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n"
+                          "Content-Type: application/x-www-form-urlencoded\r\n"
                           "Content-Length: " + QByteArray::number(form.size()) + "\r\n\r\n" + form);
     QCOMPARE(bodyOf(answer), QByteArray("<html><body>Name = Ana<br>City = &lt;script&gt;alert(1)&lt;/script&gt;</body></html>"));
     QVERIFY(bodyOf(get("/form?action=Show")).contains("<form method=\"post\">"));
@@ -385,8 +404,8 @@ void TestCommands::endsInOrderWithRequestsInFlight()
 
     QByteArray requests;
     for (int i = 0; i < 200; ++i)
-        requests += "GET /template/" + QByteArray::number(i) + " HTTP/1.1\r\nX-A: a\r\nX-B: b\r\n\r\n"
-                    "GET /?n=" + QByteArray::number(i) + " HTTP/1.1\r\n\r\n";
+        requests += "GET /template/" + QByteArray::number(i) + " HTTP/1.1\r\nHost: localhost\r\nX-A: a\r\n\r\n"
+                    "GET /?n=" + QByteArray::number(i) + " HTTP/1.1\r\nHost: localhost\r\n\r\n";
     // Each connection is being answered before the next one opens.
     QList<QTcpSocket*> sockets;
     for (int i = 0; i < 50; ++i) {
@@ -407,6 +426,129 @@ void TestCommands::endsInOrderWithRequestsInFlight()
     QVERIFY2(!errors.contains("Sanitizer") && !errors.contains("runtime error"), errors.constData());
     QCOMPARE(server.exitStatus(), QProcess::NormalExit);
     QCOMPARE(server.exitCode(), 0);
+}
+
+// Rows: the request's head after its request line (PORT stands for the
+// listener's port), the status, and whether a command reaches the window.
+void TestCommands::gateDecidesWhoMayCommand_data()
+{
+    QTest::addColumn<QByteArray>("head");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<bool>("commands");
+    QTest::addColumn<QByteArray>("answerHas");
+    const QByteArray version = " HTTP/1.1\r\n";
+    QTest::newRow("local program") << "GET /?n=1" + version + "Host: 127.0.0.1:PORT\r\n" << 200 << true << QByteArray();
+    QTest::newRow("localhost in capitals") << "GET /?n=1" + version + "Host: LOCALHOST\r\n" << 200 << true << QByteArray();
+    QTest::newRow("IPv6 loopback") << "GET /?n=1" + version + "Host: [::1]:PORT\r\n" << 200 << true << QByteArray();
+    QTest::newRow("activation host, its port") << "GET /?n=1" + version + "Host: activation.example:9999\r\n" << 200
+                                               << true << QByteArray();
+    QTest::newRow("HTTP/1.0 without Host") << QByteArray("GET /?n=1 HTTP/1.0\r\n") << 200 << true << QByteArray();
+    QTest::newRow("HTTP/1.1 without Host") << "GET /?n=1" + version << 400 << false << QByteArray("Host");
+    QTest::newRow("two Hosts") << "GET /?n=1" + version + "Host: localhost\r\nHost: localhost\r\n" << 400 << false
+                               << QByteArray();
+    QTest::newRow("rebound name") << "GET /?n=1" + version + "Host: attacker.example:PORT\r\n" << 403 << false
+                                  << QByteArray("unknown host");
+    QTest::newRow("loopback, other port") << "GET /?n=1" + version + "Host: 127.0.0.1:1\r\n" << 403 << false
+                                          << QByteArray();
+    QTest::newRow("no-cors fetch of another site") << "GET /?n=1" + version + "Host: localhost:PORT\r\nOrigin: "
+                                                      "http://localhost:3000\r\n"
+                                                   << 403 << false << QByteArray("\"status\":false");
+    QTest::newRow("image of another site") << "GET /?n=1" + version + "Host: 127.0.0.1:PORT\r\nSec-Fetch-Site: "
+                                              "same-site\r\nReferer: http://localhost:3000/page.html\r\n"
+                                           << 403 << false << QByteArray();
+    QTest::newRow("image without a referrer") << "GET /?n=1" + version + "Host: 127.0.0.1:PORT\r\nSec-Fetch-Site: "
+                                                 "cross-site\r\n"
+                                              << 403 << false << QByteArray();
+    QTest::newRow("referrer of another site") << "GET /?n=1" + version + "Host: 127.0.0.1\r\nReferer: "
+                                                 "https://evil.example/\r\n"
+                                              << 403 << false << QByteArray();
+    QTest::newRow("sandboxed page") << "GET /?n=1" + version + "Host: 127.0.0.1\r\nOrigin: null\r\n" << 403 << false
+                                    << QByteArray();
+    QTest::newRow("typed by the user") << "GET /?n=1" + version + "Host: 127.0.0.1\r\nSec-Fetch-Site: none\r\n" << 200
+                                       << true << QByteArray();
+    QTest::newRow("the server's own page") << "POST /?n=1" + version + "Host: 127.0.0.1:PORT\r\nOrigin: "
+                                              "http://127.0.0.1:PORT\r\nContent-Length: 0\r\n"
+                                           << 200 << true << QByteArray();
+    QTest::newRow("the application") << "GET /?n=1" + version + "Host: localhost\r\nOrigin: https://app.example:8443\r\n"
+                                     << 200 << true << QByteArray("Access-Control-Allow-Origin: https://app.example:8443");
+    QTest::newRow("a listed page") << "POST /?n=1" + version + "Host: localhost\r\nOrigin: https://CRM.example:443\r\n"
+                                      "Content-Type: application/json\r\nContent-Length: 0\r\n"
+                                   << 200 << true << QByteArray("Vary: Origin");
+    QTest::newRow("preflight, allowed") << "OPTIONS /?n=1" + version + "Host: localhost\r\nOrigin: https://crm.example\r\n"
+                                           "Access-Control-Request-Method: POST\r\nAccess-Control-Request-Headers: "
+                                           "content-type\r\nAccess-Control-Request-Private-Network: true\r\n"
+                                        << 204 << false
+                                        << QByteArray("Access-Control-Allow-Headers: content-type\r\n"
+                                                      "Access-Control-Allow-Methods: GET, POST, HEAD\r\n"
+                                                      "Access-Control-Allow-Origin: https://crm.example\r\n"
+                                                      "Access-Control-Allow-Private-Network: true\r\n"
+                                                      "Access-Control-Max-Age: 600\r\n");
+    QTest::newRow("preflight, refused") << "OPTIONS /?n=1" + version + "Host: localhost\r\nOrigin: https://evil.example\r\n"
+                                           "Access-Control-Request-Method: POST\r\n"
+                                        << 403 << false << QByteArray();
+    QTest::newRow("preflight of the demo pages") << "OPTIONS /form" + version + "Host: localhost\r\nOrigin: "
+                                                    "https://evil.example\r\nAccess-Control-Request-Method: POST\r\n"
+                                                 << 403 << false << QByteArray();
+}
+
+void TestCommands::gateDecidesWhoMayCommand()
+{
+    QFETCH(QByteArray, head);
+    QFETCH(int, status);
+    QFETCH(bool, commands);
+    QFETCH(QByteArray, answerHas);
+    const QByteArray port = QByteArray::number(m_server->port());
+    const QByteArray answer =
+        rawclient::exchange(m_server->port(), head.replace("PORT", port) + "Connection: close\r\n\r\n");
+    QVERIFY2(answer.startsWith("HTTP/1.1 " + QByteArray::number(status) + ' '), answer.constData());
+    QVERIFY2(answer.contains(answerHas), answer.constData());
+    if (status == 204)
+        QVERIFY(!answer.contains("Content-Length") && answer.endsWith("\r\n\r\n"));
+    // A command of a local program afterwards is the last to arrive.
+    get("/?after=1");
+    QTRY_VERIFY(!m_receiver.received.isEmpty() && m_receiver.received.last().contains("after"));
+    QCOMPARE(m_receiver.received.size(), commands ? 2 : 1);
+}
+
+void TestCommands::activationHostTakesTheListenersScheme_data()
+{
+    QTest::addColumn<QString>("activationHost");
+    QTest::addColumn<QString>("listenerHost");
+    QTest::addColumn<int>("listenerPort");
+    QTest::addColumn<bool>("tls");
+    QTest::addColumn<QString>("closeUrl");
+    QTest::addColumn<QString>("secondStart");
+    QTest::newRow("shipped: plain listener") << "localhost:8085" << "127.0.0.1" << 8085 << false
+                                             << "http://localhost:8085/?action=close"
+                                             << "http://localhost:8085/ https://localhost:8085/";
+    QTest::newRow("TLS listener") << "localhost:8085" << "127.0.0.1" << 8085 << true
+                                  << "https://localhost:8085/?action=close"
+                                  << "http://localhost:8085/ https://localhost:8085/";
+    QTest::newRow("another local port") << "127.0.0.1:9000" << "127.0.0.1" << 8085 << false
+                                        << "https://127.0.0.1:9000/?action=close"
+                                        << "http://127.0.0.1:9000/ https://127.0.0.1:9000/";
+    QTest::newRow("no listener") << "[::1]:8085" << "" << 0 << false << "https://[::1]:8085/?action=close"
+                                 << "http://[::1]:8085/ https://[::1]:8085/";
+    QTest::newRow("deployment host") << "service.example" << "127.0.0.1" << 443 << false
+                                     << "https://service.example/?action=close" << "https://service.example/";
+}
+
+void TestCommands::activationHostTakesTheListenersScheme()
+{
+    QFETCH(QString, activationHost);
+    QFETCH(QString, listenerHost);
+    QFETCH(int, listenerPort);
+    QFETCH(bool, tls);
+    QFETCH(QString, closeUrl);
+    QFETCH(QString, secondStart);
+    ActivationHost host(activationHost);
+    if (listenerPort)
+        host.setLocalListener(listenerHost, listenerPort, tls);
+    QCOMPARE(host.url("action=close").toString(), closeUrl);
+    QStringList urls;
+    for (const QUrl& url : host.secondStartUrls())
+        urls.append(url.toString());
+    QCOMPARE(urls.join(' '), secondStart);
 }
 
 QTEST_GUILESS_MAIN(TestCommands)

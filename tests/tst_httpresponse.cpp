@@ -21,6 +21,8 @@ private slots:
 
     void fixedLengthAnswer();
     void headersOnlyWriteSendsNoBody();
+    void namedOriginAndBodylessStatuses_data();
+    void namedOriginAndBodylessStatuses();
     void chunkedParts();
     void connectionCloseInAnyCaseStreams_data();
     void connectionCloseInAnyCaseStreams();
@@ -94,6 +96,34 @@ void TestHttpResponse::headersOnlyWriteSendsNoBody()
     QVERIFY(!response.lastPartSent());
     const QByteArray expected = "HTTP/1.1 200 OK\r\nConnection: close\r\n\r\n";
     QCOMPARE(received(expected.size() + 1), expected);
+}
+
+void TestHttpResponse::namedOriginAndBodylessStatuses_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("origin");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("named origin stays") << 200 << QByteArray("https://a.example")
+                                        << QByteArray("HTTP/1.1 200 OK\r\nAccess-Control-Allow-Origin: https://a.example\r\n"
+                                                      "Content-Length: 4\r\n\r\nbody");
+    // RFC 9110 8.6: neither a Content-Length nor a body.
+    QTest::newRow("204") << 204 << QByteArray()
+                         << QByteArray("HTTP/1.1 204 OK\r\nAccess-Control-Allow-Origin: *\r\n\r\n");
+    QTest::newRow("304") << 304 << QByteArray()
+                         << QByteArray("HTTP/1.1 304 OK\r\nAccess-Control-Allow-Origin: *\r\n\r\n");
+}
+
+void TestHttpResponse::namedOriginAndBodylessStatuses()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, origin);
+    QFETCH(QByteArray, expected);
+    HttpResponse response(m_serverSide);
+    response.setStatus(status, "OK");
+    if (!origin.isEmpty())
+        response.setHeader("Access-Control-Allow-Origin", origin);
+    response.write("body", true);
+    QCOMPARE(received(expected.size() + 4), expected);
 }
 
 void TestHttpResponse::chunkedParts()

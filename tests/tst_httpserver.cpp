@@ -145,7 +145,6 @@ void TestHttpServer::fixedLengthAnswerHasSortedHeadersCookiesAndCrossOrigin()
 {
     ScriptedHandler handler([](HttpRequest&, HttpResponse& response) {
         response.setHeader("Content-Type", "text/plain");
-        response.setHeader("Access-Control-Allow-Origin", "example.org"); // replaced
         response.setCookie(HttpCookie("sid", "abc", 3600, "/"));
         response.write("hello", true);
     });

@@ -34,6 +34,8 @@ void RequestMapper::service(quillon::HttpRequest& request, quillon::HttpResponse
 {
     const QByteArray path = request.path();
     qCDebug(lcClient, "RequestMapper: path=%s", path.constData());
+    if (!m_gate.admit(request, response))
+        return;
     if (path.startsWith("/dump")) {
         emit checkApplicationArguments(DumpController().serviceCommand(request, response));
     } else if (path.startsWith("/template")) {

@@ -2,6 +2,7 @@
 // Chromium: usage: node demo-pages.mjs SERVER_BINARY TEMPLATES_DIR
 import { spawn, execFileSync } from 'node:child_process';
 import { existsSync, mkdtempSync, readFileSync, rmSync } from 'node:fs';
+import { createServer } from 'node:http';
 import { tmpdir } from 'node:os';
 import { join } from 'node:path';
 import { chromium } from 'playwright-core';
@@ -16,20 +17,42 @@ function check(condition, what) {
   if (!condition) failures++;
 }
 
-function startServer() {
+// The commands the demo server printed so far.
+const commands = [];
+function startServer(allowedOrigin) {
   return new Promise((resolve, reject) => {
-    const server = spawn(serverBinary, ['--templates', templates, '--port', '0'], { stdio: ['ignore', 'pipe', 'inherit'] });
+    const server = spawn(serverBinary, ['--templates', templates, '--port', '0', '--allow-origin', allowedOrigin],
+                         { stdio: ['ignore', 'pipe', 'inherit'] });
     let out = '';
     server.stdout.on('data', (chunk) => {
       out += chunk;
-      const match = out.match(/listening on (http:\/\/[^\s]+)/);
-      if (match) resolve({ server, base: match[1].replace(/\/$/, '') });
+      const lines = out.split('\n');
+      out = lines.pop();
+      for (const line of lines) {
+        const match = line.match(/listening on (http:\/\/[^\s]+)/);
+        if (match) resolve({ server, base: match[1].replace(/\/$/, '') });
+        if (line.startsWith('command ')) commands.push(line.slice(8));
+      }
     });
     server.on('exit', (code) => reject(new Error(`demo server ended with ${code}`)));
   });
 }
 
-const { server, base } = await startServer();
+// Pages of other sites: one page on each of two loopback ports.
+function startSite(page) {
+  return new Promise((resolve) => {
+    const site = createServer((request, response) => {
+      response.writeHead(200, { 'Content-Type': 'text/html; charset=UTF-8' });
+      response.end(page);
+    });
+    site.listen(0, '127.0.0.1', () => resolve({ site, origin: `http://localhost:${site.address().port}` }));
+  });
+}
+const blank = '<!DOCTYPE html><title>site</title><iframe name="sink"></iframe>';
+const other = await startSite(blank);
+const allowed = await startSite(blank);
+
+const { server, base } = await startServer(allowed.origin);
 const timer = setTimeout(() => { console.log('FAIL: timed out'); server.kill(); process.exit(1); }, 120000);
 const browser = await chromium.launch({
   executablePath: chromiumBinary,
@@ -113,6 +136,51 @@ try {
     check(headers.includes('user-agent') && headers.includes('accept-language'), `${locale}: the request headers are listed`);
     await context.close();
   }
+  // Who may command: a page of another site gets nothing through, with an
+  // image, a no-cors fetch, a form POST or a JSON POST; the allowed site's
+  // JSON POST runs once, and the page reads its answer.
+  {
+    const page = await browser.newPage();
+    await page.goto(`${other.origin}/`);
+    const outcomes = await page.evaluate(async (target) => {
+      const image = await new Promise((resolve) => {
+        const img = new Image();
+        img.onload = () => resolve('loaded');
+        img.onerror = () => resolve('error');
+        img.src = `${target}/?comando=image`;
+      });
+      const noCors = await fetch(`${target}/?comando=nocors`, { mode: 'no-cors' }).then(() => 'sent', () => 'failed');
+      const form = await new Promise((resolve) => {
+        const sink = document.querySelector('iframe');
+        sink.onload = () => resolve('posted');
+        const f = document.createElement('form');
+        f.method = 'POST';
+        f.action = `${target}/?comando=form`;
+        f.target = 'sink';
+        document.body.appendChild(f);
+        f.submit();
+      });
+      const json = await fetch(`${target}/?comando=json`, {
+        method: 'POST', headers: { 'Content-Type': 'application/json' }, body: '{"a":1}',
+      }).then((r) => `status ${r.status}`, () => 'refused');
+      return { image, noCors, form, json };
+    }, base);
+    check(outcomes.json === 'refused', `another site's JSON POST is refused by the browser (${outcomes.json})`);
+    await page.goto(`${allowed.origin}/`);
+    const answer = await page.evaluate(async (target) => {
+      const r = await fetch(`${target}/?comando=allowed`, {
+        method: 'POST', headers: { 'Content-Type': 'application/json' }, body: '{"a":1}',
+      });
+      return r.json();
+    }, base);
+    check(answer.comando === 'allowed' && answer.status === true, `the allowed site reads the answer (${JSON.stringify(answer)})`);
+    for (let i = 0; i < 50 && !commands.some((c) => c.includes('allowed')); i++)
+      await new Promise((resolve) => setTimeout(resolve, 100));
+    const fromSites = commands.filter((c) => /image|nocors|form|json|allowed/.test(c));
+    check(fromSites.length === 1 && fromSites[0].includes('"comando":"allowed"'),
+          `only the allowed site's command reached the page (${JSON.stringify(fromSites)})`);
+    await page.close();
+  }
 } catch (error) {
   console.log(`FAIL: ${error.stack}`);
   failures++;
@@ -120,6 +188,8 @@ try {
   clearTimeout(timer);
   await browser.close();
   server.kill();
+  other.site.close();
+  allowed.site.close();
   rmSync(work, { recursive: true, force: true });
 }
 console.log(failures ? `${failures} failed` : 'all passed');

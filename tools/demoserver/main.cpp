@@ -1,6 +1,7 @@
 // The client's local server without its window: the request mapper with its
 // demonstration pages and command path, on plain HTTP. Commands are printed,
 // one per line. Used by the browser tests and the benchmarks.
+#include "activationhost.h"
 #include "globals.h"
 #include "httpconnectionhandlerpool.h"
 #include "httplistener.h"
@@ -38,15 +39,18 @@ int main(int argc, char* argv[])
     QObject::connect(&terminationWatcher, &TerminationWatcher::terminationRequested, &app, &QCoreApplication::quit);
     int port = 0;
     QString templates;
+    QStringList allowedOrigins;
     const QStringList args = app.arguments();
     for (int i = 1; i + 1 < args.size(); i += 2) {
         if (args.at(i) == QLatin1String("--port"))
             port = args.at(i + 1).toInt();
         else if (args.at(i) == QLatin1String("--templates"))
             templates = QFileInfo(args.at(i + 1)).absoluteFilePath();
+        else if (args.at(i) == QLatin1String("--allow-origin"))
+            allowedOrigins.append(args.at(i + 1));
     }
     if (templates.isEmpty()) {
-        fprintf(stderr, "usage: torvane-demoserver --templates DIR [--port N]\n");
+        fprintf(stderr, "usage: torvane-demoserver --templates DIR [--port N] [--allow-origin ORIGIN]...\n");
         return 2;
     }
     QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false\ntorvane.*.debug=false"));
@@ -58,6 +62,7 @@ int main(int argc, char* argv[])
         writer.setValue(QStringLiteral("listener/host"), QStringLiteral("127.0.0.1"));
         writer.setValue(QStringLiteral("listener/port"), port);
         writer.setValue(QStringLiteral("listener/maxThreads"), 100);
+        writer.setValue(QStringLiteral("listener/allowedOrigins"), allowedOrigins);
         writer.setValue(QStringLiteral("templates/path"), templates);
         writer.setValue(QStringLiteral("templates/encoding"), QStringLiteral("UTF-8"));
     }
@@ -75,6 +80,9 @@ int main(int argc, char* argv[])
     quillon::HttpListener listener(&listenerSettings, &mapper);
     if (!listener.isListening())
         return 1;
+    RequestGate gate(&listenerSettings, QUrl(), ActivationHost(QString()));
+    gate.setListeningPort(listener.serverPort());
+    mapper.setGate(gate);
     printf("demo server listening on http://127.0.0.1:%d/\n", int(listener.serverPort()));
     fflush(stdout);
     return app.exec();
