@@ -6,6 +6,7 @@
 #include "locking.h"
 #include "logging.h"
 #include "settings.h"
+#include "socketoutput.h"
 #include "sslservercontext.h"
 
 #if defined(Q_OS_UNIX) && __has_include(<private/qeventdispatcher_unix_p.h>)
@@ -15,11 +16,38 @@
 #include <QCoreApplication>
 #include <QSslSocket>
 
+#ifdef Q_OS_WIN
+#include <winsock2.h>
+#else
+#include <unistd.h>
+#endif
+
 namespace quillon {
 
 namespace {
 const QByteArray kEntityTooLarge = "HTTP/1.1 413 entity too large\r\nConnection: close\r\n\r\n413 Entity too large\r\n";
+const QByteArray kInternalError = "500 Internal Server Error\r\n";
+// The multipart parser reads its spooled body in blocks of this size.
+constexpr qint64 kMinReadBuffer = 65536;
+
+// The fixed answer to a request the parser refused, by what went wrong.
+QByteArray refusal(int status)
+{
+    switch (status) {
+    case 400:
+        return "HTTP/1.1 400 bad request\r\nConnection: close\r\n\r\n400 Bad request\r\n";
+    case 414:
+        return "HTTP/1.1 414 uri too long\r\nConnection: close\r\n\r\n414 URI too long\r\n";
+    case 431:
+        return "HTTP/1.1 431 request header fields too large\r\nConnection: close\r\n\r\n"
+               "431 Request header fields too large\r\n";
+    case 501:
+        return "HTTP/1.1 501 not implemented\r\nConnection: close\r\n\r\n501 Not implemented\r\n";
+    default:
+        return kEntityTooLarge;
+    }
 }
+} // namespace
 
 HttpConnectionHandler::HttpConnectionHandler(QSettings* settings, HttpRequestHandler* requestHandler,
                                              SslServerContext* sslContext)
@@ -32,6 +60,8 @@ HttpConnectionHandler::HttpConnectionHandler(QSettings* settings, HttpRequestHan
     m_readTimeout = settingValue(m_settings, QStringLiteral("readTimeout"), 10000).toInt();
     m_maxRequestSize = settingValue(m_settings, QStringLiteral("maxRequestSize"), "16000").toInt();
     m_maxMultiPartSize = settingValue(m_settings, QStringLiteral("maxMultiPartSize"), "1000000").toInt();
+    m_maxMultiParts =
+        settingValue(m_settings, QStringLiteral("maxMultiParts"), HttpRequest::kDefaultMaxMultiParts).toInt();
 
     createSocket();
     if (m_sslContext)
@@ -88,9 +118,14 @@ void HttpConnectionHandler::run()
         m_ended.storeRelease(1);
         qCCritical(lcServer, "HttpConnectionHandler (%p): an uncatched exception occured in the thread",
                    static_cast<void*>(this));
-        // A connection handed over meanwhile is adopted and, below, reset:
-        // its client learns at once instead of waiting for a dead thread.
+    }
+    // A connection handed over after the loop ended is adopted and, below,
+    // reset: its descriptor is closed, and its client learns at once instead
+    // of waiting for a thread that is gone.
+    m_stopping = true;
+    try {
         QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
+    } catch (...) {
     }
     m_readTimer.stop();
     m_socket->abort();
@@ -111,6 +146,8 @@ void HttpConnectionHandler::giveUpAfterException(const char* where)
 {
     qCCritical(lcServer, "HttpConnectionHandler (%p): an exception occured while %s, connection dropped",
                static_cast<void*>(this), where);
+    m_answering = false;
+    m_peerGone = false;
     try {
         abandonConnection();
     } catch (...) {
@@ -140,6 +177,16 @@ void HttpConnectionHandler::handleConnection(tSocketDescriptor socketDescriptor)
     }
 }
 
+// A descriptor that no socket took is closed here, or it would stay open.
+void HttpConnectionHandler::closeDescriptor(tSocketDescriptor socketDescriptor)
+{
+#ifdef Q_OS_WIN
+    ::closesocket(SOCKET(socketDescriptor));
+#else
+    ::close(int(socketDescriptor));
+#endif
+}
+
 void HttpConnectionHandler::adoptConnection(tSocketDescriptor socketDescriptor)
 {
     // Nothing of the previous connection (state, unsent output) may survive.
@@ -151,12 +198,22 @@ void HttpConnectionHandler::adoptConnection(tSocketDescriptor socketDescriptor)
     delete m_currentRequest;
     m_currentRequest = nullptr;
 
+    m_answering = false;
+    m_peerGone = false;
     if (!m_socket->setSocketDescriptor(socketDescriptor)) {
         qCCritical(lcServer, "HttpConnectionHandler (%p): cannot initialize socket: %s", static_cast<void*>(this),
                    qPrintable(m_socket->errorString()));
+        closeDescriptor(socketDescriptor);
         m_busy.storeRelease(0);
         return;
     }
+    if (m_stopping) {
+        m_socket->abort();
+        return;
+    }
+    // What a peer sends while its answer is being written waits in the
+    // socket's buffer, which is bounded.
+    m_socket->setReadBufferSize(qMax<qint64>(m_maxRequestSize, kMinReadBuffer));
     // Small answers on a kept-alive connection must not wait for the peer's
     // delayed acknowledgement. A plain connection's first answer leaves at
     // once anyway, so for one that is closed after it the call is saved.
@@ -191,33 +248,51 @@ void HttpConnectionHandler::closeIfIdle()
         m_readTimer.start(int(remaining));
         return;
     }
+    if (m_socket->state() == QAbstractSocket::ClosingState) {
+        // Closed by us, and its last bytes never left: the peer does not read.
+        qCDebug(lcServer, "HttpConnectionHandler (%p): closing connection stalled, aborted", static_cast<void*>(this));
+        m_socket->abort();
+        return;
+    }
     qCDebug(lcServer, "HttpConnectionHandler (%p): read timeout occured", static_cast<void*>(this));
+    m_answering = true;
     closeConnection();
     delete m_currentRequest;
     m_currentRequest = nullptr;
+    leaveAnswering();
 }
 
 // Waits until the send queue is empty. Gives up, dropping the connection, when
 // no byte leaves the queue for "readTimeout" milliseconds.
 bool HttpConnectionHandler::drainOutput()
 {
-    while (m_socket->bytesToWrite() > 0) {
-        if (!m_socket->waitForBytesWritten(m_readTimeout)) {
-            m_socket->abort();
+    while (pendingOutput(m_socket) > 0) {
+        if (!waitForOutput(m_socket, m_readTimeout))
             return false;
-        }
     }
     return true;
 }
 
+// A connection that does not end within "readTimeout" after this (the peer
+// never reads the last bytes) is aborted by the timer.
 void HttpConnectionHandler::closeConnection()
 {
-    if (drainOutput())
-        m_socket->disconnectFromHost();
+    if (!drainOutput())
+        return;
+    m_socket->disconnectFromHost();
+    if (m_socket->state() != QAbstractSocket::UnconnectedState)
+        startReadTimer();
 }
 
+// While an answer is written, the socket may report the end of the
+// connection from inside a wait: the handler is done with it only once the
+// answer is.
 void HttpConnectionHandler::disconnected()
 {
+    if (m_answering) {
+        m_peerGone = true;
+        return;
+    }
     qCDebug(lcServer, "HttpConnectionHandler (%p): disconnected", static_cast<void*>(this));
     try {
         m_socket->close();
@@ -229,8 +304,22 @@ void HttpConnectionHandler::disconnected()
     m_busy.storeRelease(0);
 }
 
+void HttpConnectionHandler::leaveAnswering()
+{
+    m_answering = false;
+    if (m_peerGone) {
+        m_peerGone = false;
+        disconnected();
+    }
+}
+
+// A TLS socket reports new data from inside its waits for written bytes:
+// the request being answered is never read again in the middle of its
+// answer. What arrived meanwhile is read once the answer is done.
 void HttpConnectionHandler::read()
 {
+    if (m_answering)
+        return;
     try {
         readRequests();
     } catch (...) {
@@ -251,9 +340,10 @@ void HttpConnectionHandler::abandonConnection()
 
 void HttpConnectionHandler::readRequests()
 {
-    while (m_socket->bytesAvailable() && m_socket->state() == QAbstractSocket::ConnectedState) {
+    m_answering = true;
+    while (m_socket->bytesAvailable() && m_socket->state() == QAbstractSocket::ConnectedState && !m_peerGone) {
         if (!m_currentRequest)
-            m_currentRequest = new HttpRequest(m_maxRequestSize, m_maxMultiPartSize);
+            m_currentRequest = new HttpRequest(m_maxRequestSize, m_maxMultiPartSize, m_maxMultiParts);
 
         while (m_socket->bytesAvailable() && m_currentRequest->status() != HttpRequest::Complete
                && m_currentRequest->status() != HttpRequest::Aborted) {
@@ -263,62 +353,84 @@ void HttpConnectionHandler::readRequests()
         }
 
         if (m_currentRequest->status() == HttpRequest::Aborted) {
-            m_socket->write(kEntityTooLarge);
+            m_socket->write(refusal(m_currentRequest->abortStatus()));
             closeConnection();
             delete m_currentRequest;
             m_currentRequest = nullptr;
-            return;
+            break;
         }
 
         if (m_currentRequest->status() != HttpRequest::Complete)
-            return;
+            break;
 
         // The timer is not looked at while the request handler runs on this
         // thread; it is restarted afterwards.
         qCDebug(lcServer, "HttpConnectionHandler (%p): received request", static_cast<void*>(this));
-
-        HttpResponse response(m_socket, m_readTimeout);
-        bool closeAfterResponse = m_currentRequest->header("Connection").compare("close", Qt::CaseInsensitive) == 0;
-        if (closeAfterResponse) {
-            response.setHeader("Connection", "close");
-            response.setHeader("Access-Control-Allow-Origin", "*");
-        } else if (m_currentRequest->version().compare("HTTP/1.0", Qt::CaseInsensitive) == 0) {
-            closeAfterResponse = true;
-            response.setHeader("Connection", "close");
+        if (!answer(*m_currentRequest)) {
+            delete m_currentRequest;
+            m_currentRequest = nullptr;
+            break;
         }
-
-        try {
-            m_requestHandler->service(*m_currentRequest, response);
-        } catch (...) {
-            qCCritical(lcServer, "HttpConnectionHandler (%p): An uncatched exception occured in the request handler",
-                      static_cast<void*>(this));
-        }
-
-        if (!response.lastPartSent())
-            response.write(QByteArray(), true);
-
-        qCDebug(lcServer, "HttpConnectionHandler (%p): finished request", static_cast<void*>(this));
-
-        if (!closeAfterResponse) {
-            const QMap<QByteArray, QByteArray>& headers = response.headers();
-            if (headers.value("Connection").compare("close", Qt::CaseInsensitive) == 0)
-                closeAfterResponse = true;
-            else if (!headers.contains("Content-Length") && !response.hasNoBody()
-                     && headers.value("Transfer-Encoding").compare("chunked", Qt::CaseInsensitive) != 0)
-                closeAfterResponse = true;
-        }
-
-        if (closeAfterResponse) {
-            closeConnection();
-        } else {
-            if (!m_lowDelay)
-                setLowDelay();
-            startReadTimer();
-        }
-
         delete m_currentRequest;
         m_currentRequest = nullptr;
     }
+    leaveAnswering();
+}
+
+// Serves one complete request. False when the connection ends with it.
+bool HttpConnectionHandler::answer(HttpRequest& request)
+{
+    HttpResponse response(m_socket, m_readTimeout);
+    bool closeAfterResponse = request.header("Connection").compare("close", Qt::CaseInsensitive) == 0;
+    if (closeAfterResponse) {
+        response.setHeader("Connection", "close");
+        response.setHeader("Access-Control-Allow-Origin", "*");
+    } else if (request.version().compare("HTTP/1.0", Qt::CaseInsensitive) == 0) {
+        closeAfterResponse = true;
+        response.setHeader("Connection", "close");
+    }
+
+    try {
+        m_requestHandler->service(request, response);
+    } catch (...) {
+        qCCritical(lcServer, "HttpConnectionHandler (%p): An uncatched exception occured in the request handler",
+                   static_cast<void*>(this));
+        if (response.headersSent()) {
+            // Whatever follows could only pass for a whole answer.
+            m_socket->abort();
+            return false;
+        }
+        response.headers().clear();
+        response.cookies().clear();
+        response.setStatus(500, "Internal Server Error");
+        response.setHeader("Connection", "close");
+        response.write(kInternalError, true);
+        closeConnection();
+        return false;
+    }
+
+    if (!response.lastPartSent())
+        response.write(QByteArray(), true);
+
+    qCDebug(lcServer, "HttpConnectionHandler (%p): finished request", static_cast<void*>(this));
+
+    if (!closeAfterResponse) {
+        const QMap<QByteArray, QByteArray>& headers = response.headers();
+        if (headers.value("Connection").compare("close", Qt::CaseInsensitive) == 0)
+            closeAfterResponse = true;
+        else if (!headers.contains("Content-Length") && !response.hasNoBody()
+                 && headers.value("Transfer-Encoding").compare("chunked", Qt::CaseInsensitive) != 0)
+            closeAfterResponse = true;
+    }
+
+    if (closeAfterResponse) {
+        closeConnection();
+        return false;
+    }
+    if (!m_lowDelay)
+        setLowDelay();
+    startReadTimer();
+    return m_socket->state() == QAbstractSocket::ConnectedState;
 }
 
 } // namespace quillon

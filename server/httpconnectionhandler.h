@@ -50,6 +50,9 @@ private:
     void closeIfIdle();
     void giveUpAfterException(const char* where);
     void readRequests();
+    bool answer(HttpRequest& request);
+    void leaveAnswering();
+    static void closeDescriptor(tSocketDescriptor socketDescriptor);
     void abandonConnection();
     void startReadTimer();
     void setLowDelay();
@@ -66,9 +69,17 @@ private:
     QAtomicInt m_ended;
     SslServerContext* m_sslContext;
     bool m_lowDelay = false;
+    // True while a request is answered or output drained: the socket's
+    // signals from inside its waits are not acted on then.
+    bool m_answering = false;
+    // The connection ended while an answer was written.
+    bool m_peerGone = false;
+    // The event loop has ended: connections handed over now are reset.
+    bool m_stopping = false;
     int m_readTimeout = 10000;
     int m_maxRequestSize = 16000;
     int m_maxMultiPartSize = 1000000;
+    int m_maxMultiParts = 100;
 };
 
 } // namespace quillon

@@ -6,6 +6,7 @@
 #include "settings.h"
 #include "sslservercontext.h"
 
+#include <QDeadlineTimer>
 #include <QFile>
 #include <QSslCertificate>
 #include <QSslConfiguration>
@@ -13,7 +14,37 @@
 #include <QSslSocket>
 #include <QtDebug>
 
+#ifdef Q_OS_UNIX
+#include <fcntl.h>
+#include <unistd.h>
+#endif
+
 namespace quillon {
+
+namespace {
+// How long the main thread waits for a retired handler's thread per tick.
+constexpr int kJoinWaitMs = 20;
+// How long stopping the server may wait for its handler threads in all.
+constexpr int kShutdownDeadlineMs = 5000;
+// A new handler's thread opens this many (its event loop's wake-up), with
+// room for one more.
+constexpr int kDescriptorsPerHandler = 2;
+} // namespace
+
+bool HttpConnectionHandlerPool::descriptorsLeft()
+{
+#ifdef Q_OS_UNIX
+    int probes[kDescriptorsPerHandler];
+    int opened = 0;
+    while (opened < kDescriptorsPerHandler && (probes[opened] = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0)
+        ++opened;
+    for (int i = 0; i < opened; ++i)
+        ::close(probes[i]);
+    return opened == kDescriptorsPerHandler;
+#else
+    return true;
+#endif
+}
 
 HttpConnectionHandlerPool::HttpConnectionHandlerPool(QSettings* settings, HttpRequestHandler* requestHandler)
     : m_settings(settings)
@@ -26,28 +57,62 @@ HttpConnectionHandlerPool::HttpConnectionHandlerPool(QSettings* settings, HttpRe
 
 HttpConnectionHandlerPool::~HttpConnectionHandlerPool()
 {
-    // All threads are asked to end first, so they wind down together.
-    for (HttpConnectionHandler* handler : qAsConst(m_pool))
+    // All threads are asked to end first, so they wind down together; a
+    // handler waiting for a peer to read gives up at once.
+    QList<HttpConnectionHandler*> all = m_pool + m_retired;
+    for (HttpConnectionHandler* handler : qAsConst(all)) {
+        handler->requestInterruption();
         handler->quit();
-    for (HttpConnectionHandler* handler : qAsConst(m_pool))
-        delete handler;
+    }
+    QDeadlineTimer deadline(kShutdownDeadlineMs);
+    for (HttpConnectionHandler* handler : qAsConst(all)) {
+        if (handler->wait(deadline)) {
+            delete handler;
+        } else {
+            // Still in a request handler's own code: left to the end of the
+            // process rather than destroyed while it runs.
+            qCCritical(lcServer, "HttpConnectionHandlerPool: connection handler (%p) did not stop within %i ms",
+                       static_cast<void*>(handler), kShutdownDeadlineMs);
+        }
+    }
     delete m_sslContext;
     qCDebug(lcServer, "HttpConnectionHandlerPool (%p): destroyed", static_cast<void*>(this));
 }
 
 // A handler whose thread ended (an exception escaped its event loop) serves
 // nothing more: it leaves the pool, and a new one takes its place on demand.
+// It is joined later, outside the lock (joinRetiredHandlers).
 void HttpConnectionHandlerPool::dropEndedHandlers()
 {
     for (int i = m_pool.size() - 1; i >= 0; --i) {
         HttpConnectionHandler* handler = m_pool.at(i);
         if (handler->hasEnded()) {
             m_pool.removeAt(i);
-            delete handler; // waits for the thread's last steps
+            m_retired.append(handler);
             qCDebug(lcServer, "HttpConnectionHandlerPool: Removed connection handler (%p) whose thread ended",
                     static_cast<void*>(handler));
         }
     }
+}
+
+// Retired handlers are deleted once their threads have ended; the main
+// thread waits for none of them longer than a moment.
+void HttpConnectionHandlerPool::joinRetiredHandlers()
+{
+    QList<HttpConnectionHandler*> retired;
+    {
+        MutexLocker locker(&m_mutex);
+        retired.swap(m_retired);
+    }
+    QList<HttpConnectionHandler*> running;
+    for (HttpConnectionHandler* handler : qAsConst(retired)) {
+        if (handler->wait(kJoinWaitMs))
+            delete handler;
+        else
+            running.append(handler);
+    }
+    MutexLocker locker(&m_mutex);
+    m_retired += running;
 }
 
 HttpConnectionHandler* HttpConnectionHandlerPool::acquireHandler()
@@ -63,6 +128,12 @@ HttpConnectionHandler* HttpConnectionHandlerPool::acquireHandler()
     const int maxThreads = settingValue(m_settings, QStringLiteral("maxThreads"), 100).toInt();
     if (m_pool.count() >= maxThreads)
         return nullptr;
+    if (!descriptorsLeft()) {
+        // A thread's event loop needs a descriptor of its own, and Qt ends
+        // the process when it gets none: the connection is turned away.
+        qCWarning(lcServer, "HttpConnectionHandlerPool: no file descriptor left for a new connection handler");
+        return nullptr;
+    }
     auto* handler = new HttpConnectionHandler(m_settings, m_requestHandler, m_sslContext);
     handler->setBusy();
     m_pool.append(handler);
@@ -78,20 +149,26 @@ int HttpConnectionHandlerPool::size() const
 void HttpConnectionHandlerPool::cleanup()
 {
     const int maxIdleHandlers = settingValue(m_settings, QStringLiteral("minThreads"), 1).toInt();
-    MutexLocker locker(&m_mutex);
-    dropEndedHandlers();
-    int idleCounter = 0;
-    for (HttpConnectionHandler* handler : qAsConst(m_pool)) {
-        if (handler->isBusy())
-            continue;
-        if (++idleCounter > maxIdleHandlers) {
-            m_pool.removeOne(handler);
-            delete handler;
-            qCDebug(lcServer, "HttpConnectionHandlerPool: Removed connection handler (%p), pool size is now %i",
-                   static_cast<void*>(handler), m_pool.size());
-            break;
+    {
+        MutexLocker locker(&m_mutex);
+        dropEndedHandlers();
+        int idleCounter = 0;
+        for (HttpConnectionHandler* handler : qAsConst(m_pool)) {
+            if (handler->isBusy())
+                continue;
+            if (++idleCounter > maxIdleHandlers) {
+                // Out of the list, it can no longer be handed out; its thread
+                // is asked to end and joined below, outside the lock.
+                m_pool.removeOne(handler);
+                handler->quit();
+                m_retired.append(handler);
+                qCDebug(lcServer, "HttpConnectionHandlerPool: Removed connection handler (%p), pool size is now %i",
+                        static_cast<void*>(handler), m_pool.size());
+                break;
+            }
         }
     }
+    joinRetiredHandlers();
 }
 
 void HttpConnectionHandlerPool::loadSslConfiguration()

@@ -36,10 +36,14 @@ public slots:
 private:
     void loadSslConfiguration();
     void dropEndedHandlers();
+    void joinRetiredHandlers();
+    static bool descriptorsLeft();
 
     QSettings* m_settings;
     HttpRequestHandler* m_requestHandler;
     QList<HttpConnectionHandler*> m_pool;
+    // Out of the pool, their threads ending; deleted once they have.
+    QList<HttpConnectionHandler*> m_retired;
     QTimer m_cleanupTimer;
     mutable QMutex m_mutex;
     SslServerContext* m_sslContext = nullptr;

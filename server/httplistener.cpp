@@ -6,9 +6,15 @@
 #include "settings.h"
 
 #include <QTcpSocket>
+#include <QTimer>
 #include <QtDebug>
 
 namespace quillon {
+
+namespace {
+// Pause before accepting again after an accept error.
+constexpr int kAcceptRetryMs = 200;
+} // namespace
 
 HttpListener::HttpListener(QSettings* settings, HttpRequestHandler* requestHandler, QObject* parent)
     : QTcpServer(parent)
@@ -17,7 +23,23 @@ HttpListener::HttpListener(QSettings* settings, HttpRequestHandler* requestHandl
 {
     qRegisterMetaType<tSocketDescriptor>("tSocketDescriptor");
     qRegisterMetaType<tSocketDescriptor>("quillon::tSocketDescriptor");
+    // QTcpServer stops accepting after an error such as running out of file
+    // descriptors; it is made to try again, so that such a moment never
+    // silences the server for good.
+    connect(this, &QTcpServer::acceptError, this, &HttpListener::retryAfterAcceptError);
     startListening();
+}
+
+void HttpListener::retryAfterAcceptError(QAbstractSocket::SocketError error)
+{
+    if (!m_acceptFailing)
+        qCWarning(lcServer, "HttpListener: cannot accept connections (%s, error %i), trying again every %i ms",
+                  qPrintable(errorString()), int(error), kAcceptRetryMs);
+    m_acceptFailing = true;
+    QTimer::singleShot(kAcceptRetryMs, this, [this] {
+        if (isListening())
+            resumeAccepting();
+    });
 }
 
 HttpListener::~HttpListener()
@@ -43,6 +65,10 @@ void HttpListener::startListening()
 
 void HttpListener::incomingConnection(tSocketDescriptor socketDescriptor)
 {
+    if (m_acceptFailing) {
+        m_acceptFailing = false;
+        qCDebug(lcServer, "HttpListener: accepting connections again");
+    }
     HttpConnectionHandler* handler = m_pool ? m_pool->acquireHandler() : nullptr;
     if (handler) {
         tsanRelease(handler);

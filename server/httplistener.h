@@ -32,9 +32,12 @@ protected:
     void incomingConnection(tSocketDescriptor socketDescriptor) override;
 
 private:
+    void retryAfterAcceptError(QAbstractSocket::SocketError error);
+
     QSettings* m_settings;
     HttpRequestHandler* m_requestHandler;
     HttpConnectionHandlerPool* m_pool = nullptr;
+    bool m_acceptFailing = false;
 };
 
 } // namespace quillon

@@ -9,6 +9,7 @@
 #include <QtDebug>
 
 #include <algorithm>
+#include <cstring>
 
 namespace quillon {
 
@@ -18,14 +19,23 @@ constexpr qint64 kMultipartReadBlock = 65536;
 
 HttpRequest::HttpRequest(QSettings* settings)
     : HttpRequest(settingValue(settings, QStringLiteral("maxRequestSize"), "16000").toInt(),
-                  settingValue(settings, QStringLiteral("maxMultiPartSize"), "1000000").toInt())
+                  settingValue(settings, QStringLiteral("maxMultiPartSize"), "1000000").toInt(),
+                  settingValue(settings, QStringLiteral("maxMultiParts"), kDefaultMaxMultiParts).toInt())
 {
 }
 
-HttpRequest::HttpRequest(int maxRequestSize, int maxMultiPartSize)
+HttpRequest::HttpRequest(int maxRequestSize, int maxMultiPartSize, int maxMultiParts)
     : m_maxSize(maxRequestSize)
     , m_maxMultiPartSize(maxMultiPartSize)
+    , m_maxMultiParts(maxMultiParts)
 {
+}
+
+void HttpRequest::abort(int status, const char* warning)
+{
+    qCWarning(lcServer, "HttpRequest: %s", warning);
+    m_status = Aborted;
+    m_abortStatus = status;
 }
 
 HttpRequest::~HttpRequest()
@@ -58,13 +68,8 @@ void HttpRequest::readFrom(QIODevice* socket)
         return;
     }
 
-    if (m_status != Aborted) {
-        const bool multipart = !m_boundary.isEmpty();
-        if ((!multipart && m_currentSize > m_maxSize) || (multipart && m_currentSize > m_maxMultiPartSize)) {
-            qCWarning(lcServer, "HttpRequest: received too many bytes");
-            m_status = Aborted;
-        }
-    }
+    if (m_status != Aborted && m_currentSize > m_maxSize)
+        abort(m_status == AwaitingRequestLine ? 414 : m_status == AwaitingHeader ? 431 : 413, "received too many bytes");
 
     if (m_status == Complete) {
         decodeParameters();
@@ -83,8 +88,7 @@ bool HttpRequest::readLine(QIODevice* socket, QByteArray& line)
     for (;;) {
         const qint64 budget = m_maxSize - m_currentSize;
         if (budget <= 0) {
-            qCWarning(lcServer, "HttpRequest: received too many bytes");
-            m_status = Aborted;
+            abort(m_status == AwaitingRequestLine ? 414 : 431, "received too many bytes");
             return false;
         }
         // Stores at most its size minus one bytes, and a NUL.
@@ -96,7 +100,9 @@ bool HttpRequest::readLine(QIODevice* socket, QByteArray& line)
         if (chunk[got - 1] == '\n')
             break;
     }
-    line = m_lineBuffer.trimmed();
+    // The line without its end (LF, or CR LF).
+    m_lineBuffer.chop(m_lineBuffer.endsWith("\r\n") ? 2 : 1);
+    line = m_lineBuffer;
     m_lineBuffer.clear();
     return true;
 }
@@ -104,12 +110,14 @@ bool HttpRequest::readLine(QIODevice* socket, QByteArray& line)
 void HttpRequest::readRequestLine(QIODevice* socket)
 {
     QByteArray line;
-    if (!readLine(socket, line) || line.isEmpty())
+    if (!readLine(socket, line))
+        return;
+    line = line.trimmed();
+    if (line.isEmpty())
         return;
     const QList<QByteArray> parts = line.split(' ');
     if (parts.size() != 3 || !parts.at(2).contains("HTTP")) {
-        qCWarning(lcServer, "HttpRequest: received broken HTTP request, invalid first line");
-        m_status = Aborted;
+        abort(400, "received broken HTTP request, invalid first line");
         return;
     }
     m_method = parts.at(0);
@@ -123,19 +131,38 @@ void HttpRequest::readHeader(QIODevice* socket)
     QByteArray line;
     if (!readLine(socket, line))
         return;
-    const int colon = line.indexOf(':');
-    if (colon > 0) {
-        m_currentHeader = line.left(colon).toLower();
-        m_headers.insert(m_currentHeader, line.mid(colon + 1).trimmed());
-    } else if (!line.isEmpty()) {
-        // A continuation (folded line) extends the header's latest entry in
-        // place, so a request of many short folded lines holds each byte once.
+    if (line.isEmpty() || line == "\r") {
+        finishHeader();
+        return;
+    }
+    if (line.startsWith(' ') || line.startsWith('\t')) {
+        // An obsolete line folding (RFC 9112 5.2) extends the header's latest
+        // entry in place, so a request of many short folded lines holds each
+        // byte once. Before any header it is ignored.
         const auto latest = m_headers.find(m_currentHeader);
         if (latest != m_headers.end())
-            latest.value().append(' ').append(line);
-    } else {
-        finishHeader();
+            latest.value().append(' ').append(line.trimmed());
+        return;
     }
+    // RFC 9112 5.1: a field name is a token directly followed by the colon;
+    // whitespace before the colon, or no colon at all, is a bad request
+    // (another server could read the line otherwise, and the body with it).
+    const int colon = line.indexOf(':');
+    if (colon <= 0) {
+        abort(400, "received broken HTTP request, invalid header line");
+        return;
+    }
+    for (int i = 0; i < colon; ++i) {
+        const char c = line.at(i);
+        const bool tokenChar = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
+            || (c && strchr("!#$%&'*+-.^_`|~", c));
+        if (!tokenChar) {
+            abort(400, "received broken HTTP request, invalid header name");
+            return;
+        }
+    }
+    m_currentHeader = line.left(colon).toLower();
+    m_headers.insert(m_currentHeader, line.mid(colon + 1).trimmed());
 }
 
 void HttpRequest::finishHeader()
@@ -151,19 +178,15 @@ void HttpRequest::finishHeader()
     }
     // A body whose length is unclear would be read as the next request on
     // this connection, so such a request is refused.
-    if (!readContentLength()) {
-        m_status = Aborted;
+    if (!readContentLength())
         return;
-    }
 
     if (m_expectedBodySize == 0) {
         m_status = Complete;
     } else if (m_boundary.isEmpty() && m_expectedBodySize > m_maxSize - m_currentSize) {
-        qCWarning(lcServer, "HttpRequest: expected body is too large");
-        m_status = Aborted;
+        abort(413, "expected body is too large");
     } else if (!m_boundary.isEmpty() && m_expectedBodySize > m_maxMultiPartSize) {
-        qCWarning(lcServer, "HttpRequest: expected multipart body is too large");
-        m_status = Aborted;
+        abort(413, "expected multipart body is too large");
     } else {
         m_status = AwaitingBody;
     }
@@ -174,7 +197,7 @@ void HttpRequest::finishHeader()
 bool HttpRequest::readContentLength()
 {
     if (m_headers.contains("transfer-encoding")) {
-        qCWarning(lcServer, "HttpRequest: transfer coding of the body is not supported");
+        abort(501, "transfer coding of the body is not supported");
         return false;
     }
     const QList<QByteArray> lengths = m_headers.values("content-length");
@@ -186,7 +209,7 @@ bool HttpRequest::readContentLength()
     bool ok = false;
     const qint64 value = digitsOnly ? length.toLongLong(&ok) : -1;
     if (!ok || std::any_of(lengths.cbegin(), lengths.cend(), [&](const QByteArray& other) { return other != length; })) {
-        qCWarning(lcServer, "HttpRequest: invalid Content-Length");
+        abort(400, "invalid Content-Length");
         return false;
     }
     m_expectedBodySize = value;
@@ -216,20 +239,20 @@ void HttpRequest::readBody(QIODevice* socket)
     if (written > 0)
         fileSize += written;
     if (fileSize >= m_maxMultiPartSize) {
-        qCWarning(lcServer, "HttpRequest: received too many multipart bytes");
-        m_status = Aborted;
+        abort(413, "received too many multipart bytes");
     } else if (fileSize >= m_expectedBodySize) {
         m_tempFile->flush();
         if (m_tempFile->error() != QFileDevice::NoError)
             qCCritical(lcServer, "HttpRequest: Error writing temp file for multipart body");
         parseMultipartFile();
         m_tempFile->close();
-        m_status = Complete;
+        if (m_status != Aborted)
+            m_status = Complete;
     } else if (written < 0 || (written == 0 && !part.isEmpty())) {
         // The spool file cannot take more bytes: give up rather than re-read
         // the same budget forever.
         qCCritical(lcServer, "HttpRequest: Error writing temp file for multipart body");
-        m_status = Aborted;
+        abort(413, "multipart body could not be stored");
     }
 }
 
@@ -347,7 +370,13 @@ void HttpRequest::parseMultipartFile()
     const QByteArray delimiter = "--" + m_boundary;
     const QByteArray closingDelimiter = m_boundary + "--";
     bool finished = false;
-    while (!m_tempFile->atEnd() && !finished && m_tempFile->error() == QFileDevice::NoError) {
+    int parts = 0;
+    while (!m_tempFile->atEnd() && !finished && m_tempFile->error() == QFileDevice::NoError && m_status != Aborted) {
+        // Each upload holds a temporary file open until the request ends.
+        if (++parts > m_maxMultiParts) {
+            abort(413, "too many multipart parts");
+            break;
+        }
         QByteArray fieldName;
         QByteArray fileName;
         while (!m_tempFile->atEnd() && m_tempFile->error() == QFileDevice::NoError) {
@@ -403,7 +432,11 @@ void HttpRequest::parseMultipartFile()
                 break;
             }
             if (isField) {
-                m_currentSize += line.size();
+                if (line.size() > m_maxSize - m_fieldBytes) {
+                    abort(413, "multipart form fields are too large");
+                    break;
+                }
+                m_fieldBytes += line.size();
                 fieldValue.append(line);
             } else if (isFile) {
                 if (!uploadedFile) {
@@ -421,6 +454,11 @@ void HttpRequest::parseMultipartFile()
     }
     if (m_tempFile->error() != QFileDevice::NoError)
         qCCritical(lcServer, "HttpRequest: cannot read temp file, %s", qPrintable(m_tempFile->errorString()));
+    if (m_status == Aborted) {
+        // A refused body leaves nothing on disk.
+        qDeleteAll(m_uploadedFiles);
+        m_uploadedFiles.clear();
+    }
 }
 
 } // namespace quillon

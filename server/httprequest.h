@@ -19,8 +19,11 @@ class HttpRequest
 public:
     enum RequestStatus { AwaitingRequestLine, AwaitingHeader, AwaitingBody, Complete, Aborted };
 
+    // Parts of one multipart body, when the settings do not say.
+    static constexpr int kDefaultMaxMultiParts = 100;
+
     explicit HttpRequest(QSettings* settings);
-    HttpRequest(int maxRequestSize, int maxMultiPartSize);
+    HttpRequest(int maxRequestSize, int maxMultiPartSize, int maxMultiParts = kDefaultMaxMultiParts);
     virtual ~HttpRequest();
 
     // Consumes available bytes of the device (a socket in production) and
@@ -28,6 +31,10 @@ public:
     void readFrom(QIODevice* socket);
 
     RequestStatus status() const { return m_status; }
+    // Once Aborted, the status code that says why: 400 (bad syntax), 414 (request
+    // line too long), 431 (header section too large), 413 (body too large) or
+    // 501 (a transfer coding that is not implemented).
+    int abortStatus() const { return m_abortStatus; }
     QByteArray method() const { return m_method; }
     QByteArray path() const { return urlDecode(m_path); }
     QByteArray rawPath() const { return m_path; }
@@ -45,6 +52,7 @@ public:
     static QByteArray urlDecode(const QByteArray& source);
 
 private:
+    void abort(int status, const char* warning);
     bool readLine(QIODevice* socket, QByteArray& line);
     void readRequestLine(QIODevice* socket);
     void readHeader(QIODevice* socket);
@@ -67,6 +75,9 @@ private:
     RequestStatus m_status = AwaitingRequestLine;
     int m_maxSize;
     int m_maxMultiPartSize;
+    int m_maxMultiParts;
+    int m_abortStatus = 0;
+    qint64 m_fieldBytes = 0;
     qint64 m_currentSize = 0;
     qint64 m_expectedBodySize = 0;
     QByteArray m_currentHeader;

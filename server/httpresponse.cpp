@@ -1,5 +1,7 @@
 #include "httpresponse.h"
 
+#include "socketoutput.h"
+
 #include <QTcpSocket>
 
 namespace quillon {
@@ -97,15 +99,17 @@ bool HttpResponse::sendRaw(const QByteArray& data)
 {
     qint64 written = 0;
     while (m_socket->isOpen() && written < data.size()) {
-        if (m_socket->bytesToWrite() > kMaxQueuedBytes) {
-            if (!m_socket->waitForBytesWritten(m_stallTimeout)) {
-                // The peer stopped reading (or the connection broke): give the
-                // worker thread back instead of waiting forever.
-                m_socket->abort();
+        // Encrypted bytes count too: a TLS peer that stops reading must not
+        // make the queue grow without bound.
+        if (pendingOutput(m_socket) > kMaxQueuedBytes) {
+            // The peer stopped reading (or the connection broke): the worker
+            // thread is given back instead of waiting forever.
+            if (!waitForOutput(m_socket, m_stallTimeout))
                 return false;
-            }
+            continue;
         }
-        qint64 n = m_socket->write(data.constData() + written, data.size() - written);
+        // At most the bound at a time: one large write would queue all of it.
+        const qint64 n = m_socket->write(data.constData() + written, qMin(data.size() - written, kMaxQueuedBytes));
         if (n == -1)
             return false;
         written += n;

@@ -30,6 +30,7 @@ public:
 
     void write(const QByteArray& data, bool lastPart = false);
     bool lastPartSent() const { return m_sentLastPart; }
+    bool headersSent() const { return m_sentHeaders; }
     // Statuses whose answers end with their headers (1xx, 204, 304).
     bool hasNoBody() const;
 

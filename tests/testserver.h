@@ -62,6 +62,7 @@ public:
     quint16 port() const { return m_port; }
     QString iniDirectory() const { return m_dir.path(); }
     int poolSize() const;
+    quillon::HttpListener* listener() const { return m_listener; }
 
 protected:
     void run() override;

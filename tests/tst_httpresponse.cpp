@@ -36,7 +36,7 @@ private slots:
     void splitSemicolonList();
 
 private:
-    QByteArray received(int wanted);
+    QByteArray received(int wanted, int timeoutMs = 3000);
 
     QTcpServer m_server;
     QTcpSocket m_client;
@@ -60,12 +60,12 @@ void TestHttpResponse::cleanup()
     m_server.close();
 }
 
-QByteArray TestHttpResponse::received(int wanted)
+QByteArray TestHttpResponse::received(int wanted, int timeoutMs)
 {
     QByteArray data;
     QElapsedTimer timer;
     timer.start();
-    while (data.size() < wanted && timer.elapsed() < 3000) {
+    while (data.size() < wanted && timer.elapsed() < timeoutMs) {
         m_serverSide->flush();
         m_client.waitForReadyRead(20);
         data += m_client.readAll();
@@ -123,7 +123,8 @@ void TestHttpResponse::namedOriginAndBodylessStatuses()
     if (!origin.isEmpty())
         response.setHeader("Access-Control-Allow-Origin", origin);
     response.write("body", true);
-    QCOMPARE(received(expected.size() + 4), expected);
+    // A body that should not be there would follow at once.
+    QCOMPARE(received(expected.size() + 4, 300), expected);
 }
 
 void TestHttpResponse::chunkedParts()
