@@ -11,9 +11,9 @@ namespace {
 // Nested blocks of one loop name multiply on every pass; a degenerate
 // template must not grow until memory runs out.
 constexpr int kMaxDocumentSize = 4 * 1024 * 1024;
-// Every expanded block costs a pass over the document; blocks that yield
-// blocks again could make that quadratic in a document of kMaxDocumentSize.
-// Sixteen passes over the largest document take a tenth of a second or so.
+// A loop nested in itself makes the rest of the document be scanned again
+// for every block it yields; sixteen such passes over the largest document
+// take a tenth of a second or so.
 constexpr qint64 kMaxExpansionWork = 16LL * kMaxDocumentSize;
 } // namespace
 
@@ -94,6 +94,11 @@ void Template::warnTooLarge(const QString& startMarker) const
              qPrintable(m_sourceName), kMaxDocumentSize);
 }
 
+// The result is built in one pass: the text before each block and its
+// expansion are appended once, so the work grows with the output. Only a
+// block whose expansion contains (or ends in part of) the loop's own start
+// marker, that is a loop nested in itself, makes the rest of the document
+// be scanned again; that work is what kMaxExpansionWork bounds.
 int Template::loop(const QString& name, int repetitions)
 {
     const QString startMarker = QStringLiteral("{loop ") + name + QLatin1Char('}');
@@ -104,18 +109,15 @@ int Template::loop(const QString& name, int repetitions)
     const QString prefixes[] = {QStringLiteral("{"), QStringLiteral("{if "), QStringLiteral("{ifnot "),
                                 QStringLiteral("{else "), QStringLiteral("{end "), QStringLiteral("{loop ")};
 
+    QString done; // expanded, never scanned again
+    QString rest = *this;
+    int position = 0; // in rest; everything before it is in done
     int count = 0;
-    int start = indexOf(startMarker, 0, Qt::CaseSensitive);
     qint64 work = 0;
+    int start = rest.indexOf(startMarker, position, Qt::CaseSensitive);
     while (start >= 0) {
-        work += size();
-        if (work > kMaxExpansionWork) {
-            qCWarning(lcTemplates, "Template: loop %s in %s takes too long, expansion stopped", qPrintable(startMarker),
-                     qPrintable(m_sourceName));
-            break;
-        }
         const int bodyStart = start + startMarker.size();
-        const int end = indexOf(endMarker, bodyStart, Qt::CaseSensitive);
+        const int end = rest.indexOf(endMarker, bodyStart, Qt::CaseSensitive);
         if (end < 0) {
             // The block is left as it is and the expansion of this loop ends,
             // so an unmatched marker can never make it loop forever.
@@ -123,14 +125,18 @@ int Template::loop(const QString& name, int repetitions)
             break;
         }
         ++count;
-        const int elsePosition = indexOf(elseMarker, bodyStart, Qt::CaseSensitive);
-        const bool hasElse = elsePosition > start && elsePosition < end;
+        // Looked for inside the block only: a search to the end of the
+        // document for every block would make many blocks quadratic.
+        const int elseInBody = rest.midRef(bodyStart, end - bodyStart).indexOf(elseMarker, 0, Qt::CaseSensitive);
+        const bool hasElse = elseInBody >= 0;
+        const int elsePosition = hasElse ? bodyStart + elseInBody : -1;
+        const int blockEnd = end + endMarker.size();
+        const qint64 documentSize = qint64(done.size()) + rest.size() - position;
 
         QString replacement;
-        const int blockLength = end + endMarker.size() - start;
         if (repetitions > 0) {
-            const QString body = mid(bodyStart, (hasElse ? elsePosition : end) - bodyStart);
-            if (qint64(size()) - blockLength + qint64(body.size()) * repetitions > kMaxDocumentSize) {
+            const QString body = rest.mid(bodyStart, (hasElse ? elsePosition : end) - bodyStart);
+            if (documentSize - (blockEnd - start) + qint64(body.size()) * repetitions > kMaxDocumentSize) {
                 warnTooLarge(startMarker);
                 break;
             }
@@ -144,14 +150,35 @@ int Template::loop(const QString& name, int repetitions)
             }
         } else if (hasElse) {
             const int elseBodyStart = elsePosition + elseMarker.size();
-            replacement = mid(elseBodyStart, end - elseBodyStart);
+            replacement = rest.mid(elseBodyStart, end - elseBodyStart);
         }
-        if (qint64(size()) - blockLength + replacement.size() > kMaxDocumentSize) {
+        if (documentSize - (blockEnd - start) + replacement.size() > kMaxDocumentSize) {
             warnTooLarge(startMarker);
             break;
         }
-        replace(start, blockLength, replacement);
-        start = indexOf(startMarker, start, Qt::CaseSensitive);
+
+        done.append(rest.midRef(position, start - position));
+        const int overlap = startMarker.size() - 1;
+        const bool scanAgain = replacement.contains(startMarker)
+            || (replacement.right(overlap) + rest.midRef(blockEnd, overlap)).contains(startMarker);
+        if (scanAgain) {
+            work += replacement.size() + (rest.size() - blockEnd);
+            rest = replacement + rest.midRef(blockEnd);
+            position = 0;
+            if (work > kMaxExpansionWork) {
+                qCWarning(lcTemplates, "Template: loop %s in %s takes too long, expansion stopped",
+                          qPrintable(startMarker), qPrintable(m_sourceName));
+                break;
+            }
+        } else {
+            done.append(replacement);
+            position = blockEnd;
+        }
+        start = rest.indexOf(startMarker, position, Qt::CaseSensitive);
+    }
+    if (count > 0) {
+        done.append(rest.midRef(position));
+        QString::operator=(std::move(done));
     }
     if (count == 0 && m_warnings)
         qCWarning(lcTemplates, "Template: missing loop %s in %s", qPrintable(startMarker), qPrintable(m_sourceName));
