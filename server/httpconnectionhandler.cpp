@@ -43,6 +43,8 @@ QByteArray refusal(int status)
                "431 Request header fields too large\r\n";
     case 501:
         return "HTTP/1.1 501 not implemented\r\nConnection: close\r\n\r\n501 Not implemented\r\n";
+    case 505:
+        return "HTTP/1.1 505 http version not supported\r\nConnection: close\r\n\r\n505 HTTP version not supported\r\n";
     default:
         return kEntityTooLarge;
     }

@@ -9,6 +9,7 @@
 #include <QtDebug>
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 
 namespace quillon {
@@ -104,20 +105,66 @@ bool HttpRequest::readLine(QIODevice* socket, QByteArray& line)
     m_lineBuffer.chop(m_lineBuffer.endsWith("\r\n") ? 2 : 1);
     line = m_lineBuffer;
     m_lineBuffer.clear();
+    // RFC 9112 2.2 and RFC 9110 5.5: a bare CR, which other readers may take
+    // for a line end, a NUL or another control character (but HTAB).
+    if (std::any_of(line.cbegin(), line.cend(), [](char c) { return (uchar(c) < 0x20 && c != '\t') || c == 0x7f; })) {
+        abort(400, "received broken HTTP request, control character in a line");
+        return false;
+    }
     return true;
+}
+
+namespace {
+// RFC 9110 5.6.2: tchar.
+bool isTokenChar(char c)
+{
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
+        || (c && strchr("!#$%&'*+-.^_`|~", c));
+}
+} // namespace
+
+bool HttpRequest::isToken(const QByteArray& text)
+{
+    return !text.isEmpty() && std::all_of(text.cbegin(), text.cend(), isTokenChar);
+}
+
+// RFC 9112 3.2: origin-form ("/..."), absolute-form ("scheme://..."), or "*";
+// no controls, spaces or DEL anywhere.
+bool HttpRequest::isRequestTarget(const QByteArray& target)
+{
+    if (target.isEmpty()
+        || std::any_of(target.cbegin(), target.cend(), [](char c) { return uchar(c) <= 0x20 || uchar(c) == 0x7f; }))
+        return false;
+    if (target.startsWith('/') || target == "*")
+        return true;
+    const int schemeEnd = target.indexOf("://");
+    if (schemeEnd <= 0 || !isalpha(uchar(target.at(0))))
+        return false;
+    return std::all_of(target.cbegin(), target.cbegin() + schemeEnd,
+                       [](char c) { return isalnum(uchar(c)) || c == '+' || c == '-' || c == '.'; });
+}
+
+// RFC 9112 2.3: "HTTP/" DIGIT "." DIGIT.
+bool HttpRequest::isHttpVersion(const QByteArray& version)
+{
+    return version.size() == 8 && version.startsWith("HTTP/") && isdigit(uchar(version.at(5))) && version.at(6) == '.'
+        && isdigit(uchar(version.at(7)));
 }
 
 void HttpRequest::readRequestLine(QIODevice* socket)
 {
     QByteArray line;
-    if (!readLine(socket, line))
-        return;
-    line = line.trimmed();
-    if (line.isEmpty())
+    // RFC 9112 2.2: empty lines before the request line are ignored; the
+    // line itself is taken as it is, single spaces between its parts.
+    if (!readLine(socket, line) || line.isEmpty())
         return;
     const QList<QByteArray> parts = line.split(' ');
-    if (parts.size() != 3 || !parts.at(2).contains("HTTP")) {
+    if (parts.size() != 3 || !isToken(parts.at(0)) || !isRequestTarget(parts.at(1)) || !isHttpVersion(parts.at(2))) {
         abort(400, "received broken HTTP request, invalid first line");
+        return;
+    }
+    if (parts.at(2).at(5) != '1') {
+        abort(505, "received a request of another HTTP major version");
         return;
     }
     m_method = parts.at(0);
@@ -131,17 +178,20 @@ void HttpRequest::readHeader(QIODevice* socket)
     QByteArray line;
     if (!readLine(socket, line))
         return;
-    if (line.isEmpty() || line == "\r") {
+    if (line.isEmpty()) {
         finishHeader();
         return;
     }
     if (line.startsWith(' ') || line.startsWith('\t')) {
         // An obsolete line folding (RFC 9112 5.2) extends the header's latest
         // entry in place, so a request of many short folded lines holds each
-        // byte once. Before any header it is ignored.
+        // byte once. Before any header it is refused (RFC 9112 2.2).
         const auto latest = m_headers.find(m_currentHeader);
-        if (latest != m_headers.end())
-            latest.value().append(' ').append(line.trimmed());
+        if (latest == m_headers.end()) {
+            abort(400, "received broken HTTP request, whitespace before the first header");
+            return;
+        }
+        latest.value().append(' ').append(line.trimmed());
         return;
     }
     // RFC 9112 5.1: a field name is a token directly followed by the colon;
@@ -152,17 +202,19 @@ void HttpRequest::readHeader(QIODevice* socket)
         abort(400, "received broken HTTP request, invalid header line");
         return;
     }
-    for (int i = 0; i < colon; ++i) {
-        const char c = line.at(i);
-        const bool tokenChar = (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9')
-            || (c && strchr("!#$%&'*+-.^_`|~", c));
-        if (!tokenChar) {
-            abort(400, "received broken HTTP request, invalid header name");
-            return;
-        }
+    if (!isToken(line.left(colon))) {
+        abort(400, "received broken HTTP request, invalid header name");
+        return;
     }
     m_currentHeader = line.left(colon).toLower();
-    m_headers.insert(m_currentHeader, line.mid(colon + 1).trimmed());
+    const QByteArray value = line.mid(colon + 1);
+    // Content-Length is digits with spaces around at most: a reader that
+    // takes tabs for something else would frame the body differently.
+    if (m_currentHeader == "content-length" && value.contains('\t')) {
+        abort(400, "invalid Content-Length");
+        return;
+    }
+    m_headers.insert(m_currentHeader, value.trimmed());
 }
 
 void HttpRequest::finishHeader()
@@ -192,8 +244,9 @@ void HttpRequest::finishHeader()
     }
 }
 
-// RFC 7230 3.3.2 and 3.3.3: Content-Length is 1*DIGIT, repeated only with the
-// same value; a transfer coding (chunked bodies) is not supported here.
+// RFC 9112 6.3 and RFC 9110 8.6: Content-Length is 1*DIGIT, given once (a
+// repetition, even of the same value, is refused as strict readers do); a
+// transfer coding (chunked bodies) is not supported here.
 bool HttpRequest::readContentLength()
 {
     if (m_headers.contains("transfer-encoding")) {
@@ -208,7 +261,7 @@ bool HttpRequest::readContentLength()
         && std::all_of(length.cbegin(), length.cend(), [](char c) { return c >= '0' && c <= '9'; });
     bool ok = false;
     const qint64 value = digitsOnly ? length.toLongLong(&ok) : -1;
-    if (!ok || std::any_of(lengths.cbegin(), lengths.cend(), [&](const QByteArray& other) { return other != length; })) {
+    if (!ok || lengths.size() > 1) {
         abort(400, "invalid Content-Length");
         return false;
     }

@@ -32,8 +32,8 @@ public:
 
     RequestStatus status() const { return m_status; }
     // Once Aborted, the status code that says why: 400 (bad syntax), 414 (request
-    // line too long), 431 (header section too large), 413 (body too large) or
-    // 501 (a transfer coding that is not implemented).
+    // line too long), 431 (header section too large), 413 (body too large),
+    // 501 (a transfer coding that is not implemented) or 505 (HTTP/2 or 0.9).
     int abortStatus() const { return m_abortStatus; }
     QByteArray method() const { return m_method; }
     QByteArray path() const { return urlDecode(m_path); }
@@ -50,6 +50,10 @@ public:
     QMap<QByteArray, QByteArray> cookieMap() const { return m_cookies; }
 
     static QByteArray urlDecode(const QByteArray& source);
+    // The parts of a request line, as RFC 9110 and 9112 define them.
+    static bool isToken(const QByteArray& text);
+    static bool isRequestTarget(const QByteArray& target);
+    static bool isHttpVersion(const QByteArray& version);
 
 private:
     void abort(int status, const char* warning);

@@ -370,7 +370,7 @@ void TestCommands::onlyLanguageTagsChooseTheTemplate_data()
     QTest::newRow("dot-dot parts") << QByteArray("x/../../secret") << QByteArray("Your request headers");
     QTest::newRow("backslashes") << QByteArray("x\\..\\..\\secret, de") << QByteArray("Angeforderter Pfad");
     QTest::newRow("dots") << QByteArray("..,.,de") << QByteArray("Angeforderter Pfad");
-    QTest::newRow("NUL") << QByteArray("d\0e,en", 6) << QByteArray("Your request headers");
+    QTest::newRow("NUL") << QByteArray("d\0e,en", 6) << QByteArray("400 Bad request"); // refused by the parser
     QTest::newRow("overlong tag") << QByteArray(36, 'd') + ",de" << QByteArray("Angeforderter Pfad");
 }
 

@@ -80,7 +80,15 @@ void TestHttpRequest::requestLine_data()
     QTest::addColumn<QByteArray>("line");
     QTest::addColumn<bool>("valid");
     QTest::newRow("plain") << QByteArray("GET / HTTP/1.1") << true;
-    QTest::newRow("HTTP anywhere in third word") << QByteArray("GET / xHTTPx") << true;
+    QTest::newRow("absolute form") << QByteArray("GET http://h/a HTTP/1.0") << true;
+    QTest::newRow("asterisk form") << QByteArray("OPTIONS * HTTP/1.1") << true;
+    QTest::newRow("extension method") << QByteArray("M-SEARCH / HTTP/1.1") << true;
+    // RFC 9112 3: one space between the parts, a version HTTP/d.d, a target
+    // in origin or absolute form, a method that is a token.
+    QTest::newRow("HTTP anywhere in third word") << QByteArray("GET / xHTTPx") << false;
+    QTest::newRow("trailing tab") << QByteArray("GET / HTTP/1.1\t") << false;
+    QTest::newRow("target without slash") << QByteArray("GET w HTTP/1.1") << false;
+    QTest::newRow("method not a token") << QByteArray("G(T / HTTP/1.1") << false;
     QTest::newRow("two spaces") << QByteArray("GET  / HTTP/1.1") << false;
     QTest::newRow("FOO version") << QByteArray("GET / FOO/1.1") << false;
     QTest::newRow("lower-case http") << QByteArray("GET / http/1.1") << false;
@@ -190,7 +198,7 @@ void TestHttpRequest::contentLength_data()
     QTest::newRow("leading zeros") << QByteArray("Content-Length: 003\r\n") << int(HttpRequest::Complete)
                                    << QByteArray("abc");
     QTest::newRow("twice, same value") << QByteArray("Content-Length: 3\r\nContent-Length: 3\r\n")
-                                       << int(HttpRequest::Complete) << QByteArray("abc");
+                                       << int(HttpRequest::Aborted) << QByteArray();
     QTest::newRow("text") << QByteArray("Content-Length: abc\r\n") << int(HttpRequest::Aborted) << QByteArray();
     QTest::newRow("negative") << QByteArray("Content-Length: -5\r\n") << int(HttpRequest::Aborted) << QByteArray();
     QTest::newRow("hexadecimal") << QByteArray("Content-Length: 0x3\r\n") << int(HttpRequest::Aborted) << QByteArray();
