@@ -16,7 +16,14 @@ namespace quillon {
 
 namespace {
 constexpr qint64 kMultipartReadBlock = 65536;
+
+// RFC 9110 5.5: no control character but HTAB in a header line (CR and LF
+// only as its end).
+bool isForbiddenControl(char c)
+{
+    return (uchar(c) < 0x20 && c != '\t') || c == 0x7f;
 }
+} // namespace
 
 HttpRequest::HttpRequest(QSettings* settings)
     : HttpRequest(settingValue(settings, QStringLiteral("maxRequestSize"), "16000").toInt(),
@@ -97,6 +104,12 @@ bool HttpRequest::readLine(QIODevice* socket, QByteArray& line)
         if (got <= 0)
             return false;
         m_currentSize += got;
+        // A control character (a TLS greeting to a plain listener, say) is
+        // refused at once, not after a line end that may never come.
+        if (std::any_of(chunk, chunk + got, [](char c) { return isForbiddenControl(c) && c != '\r' && c != '\n'; })) {
+            abort(400, "received broken HTTP request, control character in a line");
+            return false;
+        }
         m_lineBuffer.append(chunk, int(got));
         if (chunk[got - 1] == '\n')
             break;
@@ -105,9 +118,8 @@ bool HttpRequest::readLine(QIODevice* socket, QByteArray& line)
     m_lineBuffer.chop(m_lineBuffer.endsWith("\r\n") ? 2 : 1);
     line = m_lineBuffer;
     m_lineBuffer.clear();
-    // RFC 9112 2.2 and RFC 9110 5.5: a bare CR, which other readers may take
-    // for a line end, a NUL or another control character (but HTAB).
-    if (std::any_of(line.cbegin(), line.cend(), [](char c) { return (uchar(c) < 0x20 && c != '\t') || c == 0x7f; })) {
+    // RFC 9112 2.2: a bare CR, which other readers may take for a line end.
+    if (line.contains('\r')) {
         abort(400, "received broken HTTP request, control character in a line");
         return false;
     }

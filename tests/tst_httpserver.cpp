@@ -320,6 +320,9 @@ void TestHttpServer::refusalsSayWhatHappened_data()
                                                 << "invalid first line";
     QTest::newRow("no HTTP in version") << QVariantMap() << QByteArray("GET / FOO/1.1\r\n\r\n") << 400
                                         << "invalid first line";
+    // Refused at once, not after a readTimeout spent waiting for a line end.
+    QTest::newRow("TLS greeting to a plain listener") << QVariantMap() << QByteArray("\x16\x03\x01\x02\x00\x01\x00\x01\xfc", 9)
+                                                      << 400 << "control character";
     QTest::newRow("request line over maxRequestSize")
         << QVariantMap{{"maxRequestSize", 100}} << QByteArray("GET /" + QByteArray(200, 'x') + " HTTP/1.1\r\n\r\n")
         << 414 << "received too many bytes";
