@@ -1,4 +1,5 @@
 #include "activationhost.h"
+#include "browsersandbox.h"
 #include "deployment.h"
 #include "globals.h"
 #include "logging.h"
@@ -16,6 +17,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QMessageBox>
 #include <QSettings>
 #include <QtDebug>
 
@@ -58,43 +60,88 @@ QString findConfigurationFile()
     return QString();
 }
 
-#ifdef Q_OS_UNIX
 namespace {
-// The browser engine's sandbox cannot run as root, and is never given up for
-// anyone else.
-void chooseBrowserSandbox()
+// The browser engine reads switches from the program's arguments and from
+// QTWEBENGINE_CHROMIUM_FLAGS: only the allowed ones are passed on. Returns
+// the arguments to start the application with.
+QList<QByteArray> chooseBrowserSwitches(int argc, char* argv[])
 {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    QStringList droppedArguments;
+    const QStringList kept = browsersandbox::plainArguments(arguments, &droppedArguments);
+    if (!droppedArguments.isEmpty())
+        qCWarning(lcClient, "Arguments ignored (the browser engine would take them as switches): %s",
+                  qPrintable(droppedArguments.join(QLatin1Char(' '))));
+
+    QByteArrayList droppedFlags;
+    const QByteArray flags = browsersandbox::allowedChromiumFlags(qgetenv("QTWEBENGINE_CHROMIUM_FLAGS"), &droppedFlags);
+    if (!droppedFlags.isEmpty())
+        qCWarning(lcClient, "QTWEBENGINE_CHROMIUM_FLAGS: ignored %s", droppedFlags.join(' ').constData());
+    if (flags.isEmpty())
+        qunsetenv("QTWEBENGINE_CHROMIUM_FLAGS");
+    else
+        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", flags);
+    // Opens a port through which anyone on the machine could drive the page.
+    if (qEnvironmentVariableIsSet("QTWEBENGINE_REMOTE_DEBUGGING")) {
+        qunsetenv("QTWEBENGINE_REMOTE_DEBUGGING");
+        qCWarning(lcClient, "QTWEBENGINE_REMOTE_DEBUGGING is ignored");
+    }
+
+#ifdef Q_OS_UNIX
     if (geteuid() == 0) {
         qputenv("QTWEBENGINE_DISABLE_SANDBOX", "1");
-        return;
-    }
-    if (qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX")) {
+        qCWarning(lcClient, "Running as root: the browser sandbox cannot run there and is off");
+    } else if (qEnvironmentVariableIsSet("QTWEBENGINE_DISABLE_SANDBOX")) {
         qunsetenv("QTWEBENGINE_DISABLE_SANDBOX");
         qCWarning(lcClient, "QTWEBENGINE_DISABLE_SANDBOX is ignored: the browser sandbox stays on for this user");
     }
-    const QByteArrayList words = qgetenv("QTWEBENGINE_CHROMIUM_FLAGS").split(' ');
-    if (words.contains("--no-sandbox")) {
-        QByteArrayList kept;
-        for (const QByteArray& word : words)
-            if (word != "--no-sandbox")
-                kept.append(word);
-        qputenv("QTWEBENGINE_CHROMIUM_FLAGS", kept.join(' '));
-        qCWarning(lcClient, "--no-sandbox is ignored: the browser sandbox stays on for this user");
-    }
+#endif
+    QList<QByteArray> result;
+    for (const QString& argument : kept)
+        result.append(argument.toLocal8Bit());
+    return result;
+}
+
+// A user's client cannot run its pages without the sandbox: it says why
+// instead of letting the engine abort.
+bool sandboxCanStart()
+{
+#ifdef Q_OS_UNIX
+    if (geteuid() == 0)
+        return true;
+    const QString reason = browsersandbox::unavailableReason();
+    if (reason.isEmpty())
+        return true;
+    qCCritical(lcClient, "The browser sandbox cannot start on this system: %s", qPrintable(reason));
+    QMessageBox::critical(nullptr, QStringLiteral("Torvane APP"),
+                          QStringLiteral("O Torvane APP não pode abrir a aplicação com a proteção do navegador "
+                                         "(sandbox) neste sistema: %1. Peça ao administrador que habilite os "
+                                         "namespaces de usuário.")
+                              .arg(reason));
+    return false;
+#else
+    return true;
+#endif
 }
 } // namespace
-#endif
 
 int main(int argc, char* argv[])
 {
     // Log lines are the message alone, as before the layers had categories
     // (QT_MESSAGE_PATTERN still chooses another form).
     qSetMessagePattern(QStringLiteral("%{message}"));
-#ifdef Q_OS_UNIX
-    chooseBrowserSandbox();
-#endif
+    QList<QByteArray> arguments = chooseBrowserSwitches(argc, argv);
+    QVector<char*> kept;
+    for (QByteArray& argument : arguments)
+        kept.append(argument.data());
+    kept.append(nullptr);
+    int keptCount = arguments.size();
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
-    QApplication app(argc, argv);
+    QApplication app(keptCount, kept.data());
+    if (!sandboxCanStart())
+        return 1;
     // Ended from outside, the client quits as its tray's "Sair" does.
     TerminationWatcher terminationWatcher;
     QObject::connect(&terminationWatcher, &TerminationWatcher::terminationRequested, &app, [] {
@@ -114,6 +161,11 @@ int main(int argc, char* argv[])
 
     const QString configFileName = findConfigurationFile();
 
+    // What pages may do; read before the event loop runs the first navigation.
+    QSettings shellSettings(configFileName, QSettings::IniFormat);
+    shellSettings.beginGroup(QStringLiteral("shell"));
+    window->shellPolicy()->configure(&shellSettings);
+
     auto* templateSettings = new QSettings(configFileName, QSettings::IniFormat, &app);
     templateSettings->beginGroup(QStringLiteral("templates"));
     sharedTemplateCache = new quillon::TemplateCache(templateSettings, &app);
@@ -132,7 +184,8 @@ int main(int argc, char* argv[])
     auto* listener = new quillon::HttpListener(listenerSettings, requestMapper, &app);
     // Connections are taken only once the event loop runs: the gate is in
     // place before the first request.
-    RequestGate gate(listenerSettings, startUrl, ActivationHost(QStringLiteral(TORVANE_ACTIVATION_HOST)));
+    RequestGate gate(listenerSettings, window->shellPolicy()->applicationOrigins(),
+                     ActivationHost(QStringLiteral(TORVANE_ACTIVATION_HOST)));
     gate.setListeningPort(listener->serverPort());
     requestMapper->setGate(gate);
     if (listener->isListening())

@@ -35,6 +35,7 @@
 MainWindow::MainWindow(const QUrl& url)
     : QMainWindow()
     , m_activationHost(QStringLiteral(TORVANE_ACTIVATION_HOST))
+    , m_shellPolicy(url)
     , external(nullptr)
     , channel(new QWebChannel(this))
 {
@@ -57,9 +58,9 @@ MainWindow::MainWindow(const QUrl& url)
 
     loadScripts();
 
-    webView = new WebView(this);
-    new PageRecovery(webView, url, this);
-    auto* downloads = new DownloadSaver(webView->page()->profile(), this);
+    webView = new WebView(&m_shellPolicy, this);
+    new PageRecovery(webView, url, &m_shellPolicy, this);
+    auto* downloads = new DownloadSaver(webView->page()->profile(), &m_shellPolicy, this);
     connect(downloads, &DownloadSaver::finished, this, [this](const QString& text, bool failed) {
         m_trayIcon->showMessage(QStringLiteral("Torvane APP"), text,
                                 failed ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information);
@@ -305,11 +306,12 @@ void MainWindow::featurePermissionRequested(const QUrl& securityOrigin, QWebEngi
 {
     const QMetaEnum features = QMetaEnum::fromType<QWebEnginePage::Feature>();
     qCDebug(lcClient) << securityOrigin << features.valueToKey(feature);
-    // Whatever was asked for, the page's current URL gets the microphone;
-    // other requests stay unanswered.
-    QWebEnginePage* page = webView->page();
-    page->setFeaturePermission(page->url(), QWebEnginePage::MediaAudioCapture,
-                               QWebEnginePage::PermissionGrantedByUser);
+    // The microphone, for the application's origins; everything else, and
+    // anything for another origin (a frame of another site), is refused.
+    const bool granted = feature == QWebEnginePage::MediaAudioCapture && m_shellPolicy.isApplication(securityOrigin);
+    webView->page()->setFeaturePermission(securityOrigin, feature,
+                                          granted ? QWebEnginePage::PermissionGrantedByUser
+                                                  : QWebEnginePage::PermissionDeniedByUser);
 }
 
 void MainWindow::setLocationApp()

@@ -2,6 +2,7 @@
 
 #include "activationhost.h"
 #include "object.h"
+#include "shellpolicy.h"
 
 #include <QMainWindow>
 #include <QSystemTrayIcon>
@@ -39,6 +40,8 @@ public:
     Object* bridge() { return &external; }
     QAction* testAction() const { return m_testAction; }
     QString closeButtonHookScript() const;
+    // What pages may do; configured at start-up, before the event loop.
+    ShellPolicy* shellPolicy() { return &m_shellPolicy; }
     // Where the client's own listener runs: the activation and close
     // requests take its scheme when the activation host is that listener.
     void setLocalListener(const QString& host, int port, bool tls);
@@ -68,6 +71,7 @@ private:
     void loadScripts();
 
     ActivationHost m_activationHost;
+    ShellPolicy m_shellPolicy;
     int windowWidth = 271;
     int windowHeight = 420;
     WebView* webView = nullptr;

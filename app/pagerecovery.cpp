@@ -1,6 +1,7 @@
 #include "pagerecovery.h"
 
 #include "logging.h"
+#include "shellpolicy.h"
 
 #include <QPointer>
 #include <QWebEngineScript>
@@ -12,23 +13,42 @@ constexpr int kFirstPauseSeconds = 1;
 constexpr int kLongestPauseSeconds = 30;
 // A failure this long after the previous one starts the pauses again.
 constexpr qint64 kFailureMemoryMs = 60000;
+// A retry whose load never ends counts as failed after this.
+constexpr int kRetryLoadTimeoutMs = 60000;
 
 const char kNoticeTitle[] = "Torvane APP - sem conexão";
 } // namespace
 
-PageRecovery::PageRecovery(QWebEngineView* view, const QUrl& startUrl, QObject* parent)
+PageRecovery::PageRecovery(QWebEngineView* view, const QUrl& startUrl, const ShellPolicy* policy, QObject* parent)
     : QObject(parent)
     , m_view(view)
     , m_startUrl(startUrl)
+    , m_policy(policy)
 {
     m_countdown.setInterval(1000);
     connect(&m_countdown, &QTimer::timeout, this, &PageRecovery::countDown);
+    m_retryWatchdog.setSingleShot(true);
+    m_retryWatchdog.setInterval(kRetryLoadTimeoutMs);
+    connect(&m_retryWatchdog, &QTimer::timeout, this, [this] {
+        m_retrying = false;
+        scheduleRetry("the retry did not end");
+    });
     connect(m_view, &QWebEngineView::loadFinished, this, &PageRecovery::handleLoadFinished);
     connect(m_view, &QWebEngineView::renderProcessTerminated, this, &PageRecovery::handleRenderProcessTerminated);
 }
 
 void PageRecovery::handleLoadFinished(bool ok)
 {
+    // A retry that failed, whatever the view shows now (the notice still,
+    // when the load failed before it replaced it): the next one is set.
+    if (m_retrying) {
+        m_retrying = false;
+        m_retryWatchdog.stop();
+        if (!ok) {
+            scheduleRetry("the page could not be loaded again");
+            return;
+        }
+    }
     // The notice itself (set as HTML, so shown under a data: URL).
     if (m_view->url().scheme() == QLatin1String("data"))
         return;
@@ -39,10 +59,10 @@ void PageRecovery::handleLoadFinished(bool ok)
         // page, or no document at all) is recovered; the page's own script
         // world is not asked, so the page cannot answer for itself.
         const QPointer<PageRecovery> self(this);
-        m_view->page()->runJavaScript(QStringLiteral("location.protocol"), QWebEngineScript::ApplicationWorld,
-                                      [self](const QVariant& protocol) {
+        m_view->page()->runJavaScript(QStringLiteral("self.origin"), QWebEngineScript::ApplicationWorld,
+                                      [self](const QVariant& origin) {
                                           if (self)
-                                              self->handleFailedNavigation(protocol.toString());
+                                              self->handleFailedNavigation(origin.toString());
                                       });
         return;
     }
@@ -53,9 +73,11 @@ void PageRecovery::handleLoadFinished(bool ok)
     }
 }
 
-void PageRecovery::handleFailedNavigation(const QString& protocol)
+// The application's page is still there when the document's origin is one
+// of the application's; an error page or another site's is not.
+void PageRecovery::handleFailedNavigation(const QString& origin)
 {
-    if (protocol == QLatin1String("https:") || protocol == QLatin1String("http:")) {
+    if (m_policy->isApplicationOrigin(origin)) {
         qCDebug(lcClient, "PageRecovery: a navigation ended without replacing the page (%s)",
                 qPrintable(m_view->url().toString()));
         return;
@@ -91,6 +113,8 @@ void PageRecovery::countDown()
         return;
     }
     m_countdown.stop();
+    m_retrying = true;
+    m_retryWatchdog.start();
     m_view->load(m_startUrl);
 }
 

@@ -7,6 +7,7 @@
 #include <QWebEnginePage>
 
 class QWebEngineView;
+class ShellPolicy;
 
 // Brings the hosted page back by itself. When a load fails and leaves the
 // window without the page (host unreachable, refused, reset, TLS failure,
@@ -19,14 +20,14 @@ class PageRecovery : public QObject
     Q_DISABLE_COPY(PageRecovery)
 
 public:
-    PageRecovery(QWebEngineView* view, const QUrl& startUrl, QObject* parent = nullptr);
+    PageRecovery(QWebEngineView* view, const QUrl& startUrl, const ShellPolicy* policy, QObject* parent = nullptr);
 
     bool isRecovering() const { return m_recovering; }
     int pauseSeconds() const { return m_pause; }
 
 private:
     void handleLoadFinished(bool ok);
-    void handleFailedNavigation(const QString& protocol);
+    void handleFailedNavigation(const QString& origin);
     void handleRenderProcessTerminated(QWebEnginePage::RenderProcessTerminationStatus status, int exitCode);
     void scheduleRetry(const char* reason);
     void countDown();
@@ -34,6 +35,10 @@ private:
 
     QWebEngineView* m_view;
     QUrl m_startUrl;
+    const ShellPolicy* m_policy;
+    // A retry's load has started and not finished yet.
+    bool m_retrying = false;
+    QTimer m_retryWatchdog;
     QTimer m_countdown;
     QElapsedTimer m_lastFailure;
     int m_pause = 0;

@@ -35,7 +35,8 @@ bool writeFile(const QString& fileName, const QString& text)
     return file.commit();
 }
 
-// Sets the scheme's default handler and keeps every other line as it was.
+// Sets the scheme's default handler and keeps every other line as it was;
+// a handler the user chose (another entry) stays.
 QString withDefaultHandler(const QString& mimeapps)
 {
     const QString group = QStringLiteral("[Default Applications]");
@@ -57,6 +58,8 @@ QString withDefaultHandler(const QString& mimeapps)
     int i = groupLine + 1;
     for (; i < lines.size() && !lines.at(i).trimmed().startsWith(QLatin1Char('[')); ++i) {
         if (lines.at(i).section(QLatin1Char('='), 0, 0).trimmed() == kMimeType) {
+            if (!lines.at(i).section(QLatin1Char('='), 1).trimmed().isEmpty())
+                return mimeapps;
             lines[i] = line;
             return lines.join(QLatin1Char('\n')) + QLatin1Char('\n');
         }
@@ -67,12 +70,23 @@ QString withDefaultHandler(const QString& mimeapps)
 
 } // namespace
 
-// freedesktop.org Desktop Entry rules, "The Exec key": the program is quoted, inside
-// the quotes '"', '`', '$' and '\' take a backslash, a literal '%' is written
-// "%%"; the value is then a string, whose backslashes and line breaks are
-// escaped once more.
+// freedesktop.org Desktop Entry rules, "The Exec key": a program whose path
+// holds a reserved character is quoted, inside the quotes '"', '`', '$' and
+// '\' take a backslash; a literal '%' is written "%%"; the value is then a
+// string, whose backslashes and line breaks are escaped once more. A path
+// without reserved characters stays unquoted: xdg-open's generic opener
+// (outside a desktop environment) cannot start a quoted one.
 QString desktopEntryExec(const QString& executable)
 {
+    static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
+    bool needsQuotes = executable.isEmpty();
+    for (const QChar c : executable)
+        needsQuotes = needsQuotes || reserved.contains(c) || c == QLatin1Char('\r');
+    if (!needsQuotes) {
+        QString plain = executable;
+        plain.replace(QLatin1Char('%'), QStringLiteral("%%"));
+        return plain + QStringLiteral(" %u");
+    }
     QString quoted;
     for (const QChar c : executable) {
         if (c == QLatin1Char('"') || c == QLatin1Char('`') || c == QLatin1Char('$') || c == QLatin1Char('\\'))

@@ -16,5 +16,5 @@ void registerUrlScheme(const QString& executable)
     settings.beginGroup(QStringLiteral("shell"));
     settings.beginGroup(QStringLiteral("open"));
     settings.beginGroup(QStringLiteral("command"));
-    settings.setValue(QStringLiteral("Default"), path + QStringLiteral(" %1"));
+    settings.setValue(QStringLiteral("Default"), windowsOpenCommand(path));
 }

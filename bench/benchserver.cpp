@@ -108,7 +108,7 @@ int main(int argc, char* argv[])
     quillon::HttpListener listener(&settings, &handler);
     if (!listener.isListening())
         return 1;
-    RequestGate gate(&settings, QUrl(), ActivationHost(QStringLiteral("localhost:8085")));
+    RequestGate gate(&settings, {}, ActivationHost(QStringLiteral("localhost:8085")));
     gate.setListeningPort(listener.serverPort());
     handler.setGate(gate);
     printf("listening on %s:%d\n", qPrintable(listener.serverAddress().toString()), int(listener.serverPort()));

@@ -117,7 +117,7 @@ void TestCommands::initTestCase()
     m_listenerSettings->setValue("listener/host", "127.0.0.1");
     m_listenerSettings->setValue("listener/allowedOrigins", QStringList{"https://crm.example", "bogus"});
     m_listenerSettings->beginGroup("listener");
-    RequestGate gate(m_listenerSettings, QUrl("https://app.example:8443/api/app/novo/app/index.php?modeOn=true"),
+    RequestGate gate(m_listenerSettings, {RequestGate::originOf(QUrl("https://app.example:8443/api/app/novo/app/index.php?modeOn=true"))},
                      ActivationHost("Activation.Example:9999"));
     gate.setListeningPort(m_server->port());
     m_mapper->setGate(gate);

@@ -143,17 +143,46 @@ zolapp=$HOME/.local/share/applications/torvaneapp-zolapp.desktop
 desktop-file-validate "$zolapp" || fail "the account's zolapp entry does not validate"
 grep -q 'broken HTTP request' "$log" && fail "the client's listener was sent what it does not serve"
 kill -TERM $client; wait $client
+
+# Nothing a user passes turns the sandbox off: each of these still gives
+# render processes under the seccomp sandbox, and no process without one.
+[ "${2:-}" = matrix ] || exit $failures
+sandboxed_start() {
+  "$@" >"$log" 2>&1 &
+  local pid=$!
+  if wait_for "titled '^Torvane Fone'" 60; then
+    local sandboxed=0
+    for p in $(pgrep -u "$(id -u)"); do
+      grep -q '^Seccomp:[[:space:]]*2' "/proc/$p/status" 2>/dev/null && sandboxed=$((sandboxed + 1))
+    done
+    [ $sandboxed -gt 0 ] || fail "no sandboxed process with: $*"
+    # The engine's processes (the client's own command line keeps what it ignored).
+    pgrep -u "$(id -u)" -f -- 'QtWebEngineProcess.*--(no-sandbox|single-process|disable-seccomp-filter-sandbox)' \
+      >/dev/null && fail "a process of the engine runs without its sandbox with: $*"
+  else
+    fail "the page was not shown with: $*: $(tail -3 "$log")"
+  fi
+  kill -TERM $pid; wait $pid
+  wait_for '! titled "^Torvane Fone"' 20 || fail "the client did not end"
+}
+sandboxed_start env QTWEBENGINE_CHROMIUM_FLAGS='"--no-sandbox"' /usr/bin/torvaneapp
+sandboxed_start env QTWEBENGINE_CHROMIUM_FLAGS='--no-sandbox=1' /usr/bin/torvaneapp
+sandboxed_start env QTWEBENGINE_CHROMIUM_FLAGS='--single-process' /usr/bin/torvaneapp
+sandboxed_start env QTWEBENGINE_CHROMIUM_FLAGS='--disable-seccomp-filter-sandbox' /usr/bin/torvaneapp
+sandboxed_start env QTWEBENGINE_DISABLE_SANDBOX=1 /usr/bin/torvaneapp
+sandboxed_start /usr/bin/torvaneapp --no-sandbox
+sandboxed_start /usr/bin/torvaneapp -no-sandbox --single-process
 exit $failures
 EOF
 chmod 755 "$scratch/session.sh"
 install -m 644 tools/window-state.sh "$scratch/window-state.sh"
 session() {
   runuser -u "$account" -- env -i HOME="$home" USER="$account" PATH=/usr/bin:/bin \
-    xvfb-run -a -s "-screen 0 1920x1040x24 -nolisten tcp" "$scratch/session.sh" "$1"
+    xvfb-run -a -s "-screen 0 1920x1040x24 -nolisten tcp" "$scratch/session.sh" "$@"
 }
 
 echo "== the configuration as shipped (plain HTTP on the loopback address)"
-session http || fail "the account's session with the shipped configuration failed"
+session http matrix || fail "the account's session with the shipped configuration failed"
 
 # The listener's key and certificate in the account's configuration folder,
 # where the installed client looks for relative names; the administrator

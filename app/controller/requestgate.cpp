@@ -70,7 +70,8 @@ RequestGate::RequestGate()
 {
 }
 
-RequestGate::RequestGate(QSettings* listenerSettings, const QUrl& applicationUrl, const ActivationHost& activationHost)
+RequestGate::RequestGate(QSettings* listenerSettings, const QStringList& applicationOrigins,
+                         const ActivationHost& activationHost)
     : RequestGate()
 {
     QString host = quillon::settingValue(listenerSettings, QStringLiteral("host")).toString().trimmed().toLower();
@@ -83,8 +84,7 @@ RequestGate::RequestGate(QSettings* listenerSettings, const QUrl& applicationUrl
     m_activationName = activationHost.host();
     m_activationPort = activationHost.port();
 
-    const QString application = originOf(applicationUrl);
-    if (!application.isEmpty())
+    for (const QString& application : applicationOrigins)
         m_origins.insert(application);
     const QStringList listed =
         quillon::settingValue(listenerSettings, QStringLiteral("allowedOrigins")).toStringList();

@@ -28,8 +28,8 @@ public:
     // Loopback names only, and no origin but the server's own.
     RequestGate();
     // The listener group's "host" and "allowedOrigins", the application's
-    // origin and the activation host the client itself calls.
-    RequestGate(QSettings* listenerSettings, const QUrl& applicationUrl, const ActivationHost& activationHost);
+    // origins and the activation host the client itself calls.
+    RequestGate(QSettings* listenerSettings, const QStringList& applicationOrigins, const ActivationHost& activationHost);
 
     // Once the listener runs: a Host header with a port must name this one.
     void setListeningPort(int port) { m_port = port; }

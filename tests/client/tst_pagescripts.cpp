@@ -192,7 +192,8 @@ void TestPageScripts::popupOpensMovesAndCloses()
                          .arg(pageUrl("/popup").toString()));
     QTRY_COMPARE_WITH_TIMEOUT(popups().size(), 1, 10000);
     QPointer<PopupWindow> popup = popups().first();
-    QVERIFY(popup->isVisible());
+    // Shown once its page turned out to be the application's.
+    QTRY_VERIFY_WITH_TIMEOUT(popup->isVisible(), 10000);
     QVERIFY(popup->windowFlags() & Qt::WindowStaysOnTopHint);
     QTRY_VERIFY_WITH_TIMEOUT(!popup->busyIndicator()->isVisible(), 10000);
 

@@ -64,9 +64,12 @@ private slots:
     void otherLetterCaseIsNotDetected();
     void withoutTasklistTheClientStartsNormally();
     void urlSchemeIsWrittenOnEveryStart();
+    void windowsCommandQuotesPathAndLink_data();
+    void windowsCommandQuotesPathAndLink();
     void execLineEscapesReservedCharacters_data();
     void execLineEscapesReservedCharacters();
     void linkFromTheEntryBehavesLikeASecondStart();
+    void linkOpenedByTheDesktopReachesTheRunningCopy();
 
 private:
     QString install(const QString& binDir, bool withTaskList = true, bool withConfig = true,
@@ -295,6 +298,8 @@ void TestSingleInstance::withoutTasklistTheClientStartsNormally()
     QVERIFY(m_handler.taken().isEmpty());
 }
 
+// The entry is rewritten on every start; the scheme's default handler is
+// set only where the user chose none.
 void TestSingleInstance::urlSchemeIsWrittenOnEveryStart()
 {
     const QString binDir = m_dir.filePath("with space/and \"quote\"/bin");
@@ -302,14 +307,20 @@ void TestSingleInstance::urlSchemeIsWrittenOnEveryStart()
     const QString entry = m_xdg.filePath("data/applications/torvaneapp-zolapp.desktop");
     const QString mimeapps = m_xdg.filePath("config/mimeapps.list");
     QDir().mkpath(m_xdg.filePath("config"));
-    {
-        QFile file(mimeapps);
-        QVERIFY(file.open(QIODevice::WriteOnly));
-        file.write("[Default Applications]\ntext/html=browser.desktop\nx-scheme-handler/zolapp=old.desktop\n"
-                   "[Added Associations]\nimage/png=viewer.desktop;\n");
-    }
+    const QString others = "[Default Applications]\ntext/html=browser.desktop\n";
+    const QString rest = "[Added Associations]\nimage/png=viewer.desktop;\n";
+    const QString ours = "x-scheme-handler/zolapp=torvaneapp-zolapp.desktop\n";
+    const QString usersChoice = "x-scheme-handler/zolapp=other-phone.desktop\n";
+    const QStringList before = {others + rest, others + usersChoice + rest};
+    const QStringList after = {"[Default Applications]\n" + ours + "text/html=browser.desktop\n" + rest,
+                               others + usersChoice + rest};
     QFile::remove(entry);
     for (int round = 0; round < 2; ++round) {
+        {
+            QFile file(mimeapps);
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write(before.at(round).toUtf8());
+        }
         QString log;
         QProcess* process = start(program);
         QVERIFY(waitForLog(process, "Using config file", &log));
@@ -324,21 +335,38 @@ void TestSingleInstance::urlSchemeIsWrittenOnEveryStart()
         QVERIFY2(text.contains("Exec=\"" + quoted + "\" %u\n"), qPrintable(text));
         QFile list(mimeapps);
         QVERIFY(list.open(QIODevice::ReadOnly));
-        const QString associations = QString::fromUtf8(list.readAll());
-        QCOMPARE(associations, QString("[Default Applications]\ntext/html=browser.desktop\n"
-                                       "x-scheme-handler/zolapp=torvaneapp-zolapp.desktop\n"
-                                       "[Added Associations]\nimage/png=viewer.desktop;\n"));
+        QCOMPARE(QString::fromUtf8(list.readAll()), after.at(round));
         QVERIFY(QFile::remove(entry));
     }
+}
+
+void TestSingleInstance::windowsCommandQuotesPathAndLink_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("command");
+    QTest::newRow("spaces") << "C:\\Program Files\\Torvane\\torvaneapp.exe"
+                            << "\"C:\\Program Files\\Torvane\\torvaneapp.exe\" \"%1\"";
+    QTest::newRow("plain") << "C:\\t\\app.exe" << "\"C:\\t\\app.exe\" \"%1\"";
+}
+
+void TestSingleInstance::windowsCommandQuotesPathAndLink()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, command);
+    QCOMPARE(windowsOpenCommand(path), command);
 }
 
 void TestSingleInstance::execLineEscapesReservedCharacters_data()
 {
     QTest::addColumn<QString>("program");
     QTest::addColumn<QString>("exec");
-    QTest::newRow("plain") << "/opt/torvane app/bin/torvaneapp" << "\"/opt/torvane app/bin/torvaneapp\" %u";
-    QTest::newRow("percent") << "/opt/100%/bin/app" << "\"/opt/100%%/bin/app\" %u";
-    QTest::newRow("field code") << "/opt/%u/app" << "\"/opt/%%u/app\" %u";
+    // Unquoted where nothing needs quotes: xdg-open's generic opener starts
+    // only those.
+    QTest::newRow("no reserved character") << "/usr/bin/torvaneapp" << "/usr/bin/torvaneapp %u";
+    QTest::newRow("space") << "/opt/torvane app/bin/torvaneapp" << "\"/opt/torvane app/bin/torvaneapp\" %u";
+    QTest::newRow("percent") << "/opt/100%/bin/app" << "/opt/100%%/bin/app %u";
+    QTest::newRow("field code") << "/opt/%u/app" << "/opt/%%u/app %u";
+    QTest::newRow("percent and space") << "/opt/100 %/app" << "\"/opt/100 %%/app\" %u";
     QTest::newRow("quote, backtick, dollar") << "/a\"b`c$d" << "\"/a\\\\\"b\\\\`c\\\\$d\" %u";
     QTest::newRow("backslash") << "/a\\b" << "\"/a\\\\\\\\b\" %u";
     QTest::newRow("line break") << "/a\nb" << "\"/a\\nb\" %u";
@@ -370,6 +398,20 @@ void TestSingleInstance::linkFromTheEntryBehavesLikeASecondStart()
     QTRY_VERIFY_WITH_TIMEOUT(second->state() == QProcess::NotRunning, 60000);
     QCOMPARE(second->exitCode(), 1);
     QCOMPARE(m_handler.taken(), QStringList{"GET /"});
+}
+
+// As the desktop starts a link: xdg-open finds the entry as the scheme's
+// handler (on a display) and starts the program with the link, which then
+// behaves like a second start.
+void TestSingleInstance::linkOpenedByTheDesktopReachesTheRunningCopy()
+{
+    const QString program = install(m_dir.filePath("desktop-link/bin"));
+    QString log;
+    QVERIFY(waitForLog(start(program), "Using config file", &log));
+    QProcess* opened = start("xdg-open", {"zolapp:from-the-desktop"});
+    QTRY_VERIFY_WITH_TIMEOUT(!m_handler.taken().isEmpty(), 60000);
+    QCOMPARE(m_handler.taken(), QStringList{"GET /"});
+    QVERIFY(opened->waitForFinished(30000));
 }
 
 QTEST_GUILESS_MAIN(TestSingleInstance)

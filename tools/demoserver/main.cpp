@@ -80,7 +80,7 @@ int main(int argc, char* argv[])
     quillon::HttpListener listener(&listenerSettings, &mapper);
     if (!listener.isListening())
         return 1;
-    RequestGate gate(&listenerSettings, QUrl(), ActivationHost(QString()));
+    RequestGate gate(&listenerSettings, {}, ActivationHost(QString()));
     gate.setListeningPort(listener.serverPort());
     mapper.setGate(gate);
     printf("demo server listening on http://127.0.0.1:%d/\n", int(listener.serverPort()));
