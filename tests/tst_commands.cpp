@@ -16,6 +16,7 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QStandardPaths>
+#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
 
@@ -109,18 +110,23 @@ void TestCommands::initTestCase()
     m_sessions->beginGroup("sessions");
     sharedSessionStore = new quillon::HttpSessionStore(m_sessions);
     m_mapper = new RequestMapper(nullptr, &m_receiver);
-    m_server = new ServerThread(m_mapper, {});
-    QVERIFY(m_server->startAndWait());
     // A deployment whose application lives at app.example, whose activation
-    // host is a name of its own, and which lets one more page command.
+    // host is a name of its own, and which lets one more page command. The
+    // gate is in place before the server runs, as in the client.
+    QTcpServer free;
+    QVERIFY(free.listen(QHostAddress::LocalHost));
+    const quint16 port = free.serverPort();
+    free.close();
     m_listenerSettings = new QSettings(m_dir.filePath("t.ini"), QSettings::IniFormat);
     m_listenerSettings->setValue("listener/host", "127.0.0.1");
     m_listenerSettings->setValue("listener/allowedOrigins", QStringList{"https://crm.example", "bogus"});
     m_listenerSettings->beginGroup("listener");
     RequestGate gate(m_listenerSettings, {RequestGate::originOf(QUrl("https://app.example:8443/api/app/novo/app/index.php?modeOn=true"))},
                      ActivationHost("Activation.Example:9999"));
-    gate.setListeningPort(m_server->port());
+    gate.setListeningPort(port);
     m_mapper->setGate(gate);
+    m_server = new ServerThread(m_mapper, {{"port", port}});
+    QVERIFY(m_server->startAndWait());
 }
 
 void TestCommands::cleanupTestCase()
