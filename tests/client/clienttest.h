@@ -11,6 +11,7 @@
 #include <QMenu>
 #include <QPointer>
 #include <QSettings>
+#include <QStringList>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QUrl>
@@ -46,6 +47,33 @@ private:
     QTemporaryDir m_dir;
     std::unique_ptr<QSettings> m_settings;
     std::unique_ptr<quillon::HttpListener> m_listener;
+};
+
+// Every message of Qt's logger while it lives, debug lines too (which it
+// does not pass on).
+class LogRecorder
+{
+public:
+    LogRecorder() { previous() = qInstallMessageHandler(record); }
+    ~LogRecorder() { qInstallMessageHandler(previous()); }
+    static QStringList& lines()
+    {
+        static QStringList recorded;
+        return recorded;
+    }
+
+private:
+    static QtMessageHandler& previous()
+    {
+        static QtMessageHandler handler = nullptr;
+        return handler;
+    }
+    static void record(QtMsgType type, const QMessageLogContext& context, const QString& message)
+    {
+        lines().append(message);
+        if (type != QtDebugMsg && previous())
+            previous()(type, context, message);
+    }
 };
 
 // The result of a script in the page, waiting at most 10 s for it.

@@ -56,15 +56,6 @@ public:
     }
 };
 
-QStringList g_log;
-QtMessageHandler g_previous = nullptr;
-void recordMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
-{
-    g_log.append(message);
-    if (type != QtDebugMsg && g_previous)
-        g_previous(type, context, message);
-}
-
 } // namespace
 
 class TestMainWindow : public QObject
@@ -96,6 +87,8 @@ private slots:
     void downloadNamesStayInTheFolderAndNeverOverwrite();
 
 private:
+    // Made once the test runs: QtTest installs its own logger first.
+    std::unique_ptr<clienttest::LogRecorder> m_log;
     QUrl pageUrl(const QString& path) const
     {
         return m_pages.url(path);
@@ -109,19 +102,19 @@ private:
 
 void TestMainWindow::initTestCase()
 {
-    g_previous = qInstallMessageHandler(recordMessage);
+    m_log = std::make_unique<clienttest::LogRecorder>();
     QVERIFY(m_pages.listen(&m_handler));
 }
 
 void TestMainWindow::cleanupTestCase()
 {
+    m_log.reset();
     m_pages.close();
-    qInstallMessageHandler(g_previous);
 }
 
 void TestMainWindow::init()
 {
-    g_log.clear();
+    m_log->lines().clear();
     m_window = new MainWindow(pageUrl("/"));
     QSignalSpy loaded(m_window->view(), &QWebEngineView::loadFinished);
     m_window->show();
@@ -186,7 +179,7 @@ void TestMainWindow::titleAfterALoadWithoutProgress()
     QMetaObject::invokeMethod(m_window, "finishLoading", Q_ARG(bool, false));
     QCOMPARE(m_window->progress(), 100);
     QCOMPARE(m_window->windowTitle(), QStringLiteral("Agenda"));
-    QVERIFY(g_log.contains("Progresso... FINISH"));
+    QVERIFY(m_log->lines().contains("Progresso... FINISH"));
 }
 
 void TestMainWindow::microphoneIsGrantedForThePageUrl()
@@ -207,8 +200,8 @@ void TestMainWindow::cameraRequestIsLoggedAndNotGranted()
     QVERIFY(loadAndWait(pageUrl("/media")));
     QWebEnginePage* page = m_window->view()->page();
     clienttest::evaluate(page, "ask('video')");
-    QTRY_VERIFY_WITH_TIMEOUT(!g_log.filter("MediaVideoCapture").isEmpty(), 10000);
-    QVERIFY(g_log.filter("MediaVideoCapture").first().contains(pageUrl("/").toString(QUrl::StripTrailingSlash)));
+    QTRY_VERIFY_WITH_TIMEOUT(!m_log->lines().filter("MediaVideoCapture").isEmpty(), 10000);
+    QVERIFY(m_log->lines().filter("MediaVideoCapture").first().contains(pageUrl("/").toString(QUrl::StripTrailingSlash)));
     QTRY_VERIFY_WITH_TIMEOUT(clienttest::evaluate(page, "window.result").toString() != "pending", 10000);
     QVERIFY(clienttest::evaluate(page, "window.result").toString() != "granted");
 }
@@ -297,7 +290,7 @@ void TestMainWindow::rightPressStartsNoDrag()
     QVERIFY(QTest::qWaitForWindowExposed(dial));
     const QPoint before = dial->pos();
     QTest::mousePress(dial, Qt::RightButton, Qt::NoModifier, QPoint(20, 20));
-    QVERIFY(g_log.contains("Eita 5"));
+    QVERIFY(m_log->lines().contains("Eita 5"));
     QCursor::setPos(dial->mapToGlobal(QPoint(80, 60)));
     QMouseEvent move(QEvent::MouseMove, QPoint(80, 60), dial->mapToGlobal(QPoint(80, 60)), Qt::NoButton,
                      Qt::RightButton, Qt::NoModifier);

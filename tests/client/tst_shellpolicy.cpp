@@ -82,15 +82,6 @@ public:
     }
 };
 
-QStringList g_log;
-QtMessageHandler g_previous = nullptr;
-void recordMessage(QtMsgType type, const QMessageLogContext& context, const QString& message)
-{
-    g_log.append(message);
-    if (type != QtDebugMsg && g_previous)
-        g_previous(type, context, message);
-}
-
 QList<PopupWindow*> visiblePopups()
 {
     QList<PopupWindow*> found;
@@ -127,6 +118,8 @@ private slots:
     void everyFailedRetrySetsTheNextOne();
 
 private:
+    // Made once the test runs: QtTest installs its own logger first.
+    std::unique_ptr<clienttest::LogRecorder> m_log;
     void click(int button, bool inFrame);
 
     PageHandler m_appHandler;
@@ -140,7 +133,7 @@ private:
 
 void TestShellPolicy::initTestCase()
 {
-    g_previous = qInstallMessageHandler(recordMessage);
+    m_log = std::make_unique<clienttest::LogRecorder>();
     QVERIFY(m_app.listen(&m_appHandler) && m_other.listen(&m_otherHandler));
     m_appHandler.self = m_otherHandler.other = m_app.url("").toString().toUtf8();
     m_otherHandler.self = m_appHandler.other = m_other.url("").toString().toUtf8();
@@ -155,15 +148,15 @@ void TestShellPolicy::initTestCase()
 
 void TestShellPolicy::cleanupTestCase()
 {
+    m_log.reset();
     QDesktopServices::unsetUrlHandler("http");
     m_app.close();
     m_other.close();
-    qInstallMessageHandler(g_previous);
 }
 
 void TestShellPolicy::init()
 {
-    g_log.clear();
+    m_log->lines().clear();
     m_openedOutside.clear();
     m_window = new MainWindow(m_app.url("/app"));
     QSignalSpy loaded(m_window->view(), &QWebEngineView::loadFinished);
@@ -214,14 +207,14 @@ void TestShellPolicy::onlyTheApplicationGetsWhatItAsksFor()
     click(button, inFrame);
     switch (button) {
     case 0:
-        QTRY_VERIFY_WITH_TIMEOUT(!g_log.filter("DownloadSaver:").isEmpty(), 10000);
-        QCOMPARE(!g_log.filter("DownloadSaver: saving").isEmpty(), allowed);
-        QCOMPARE(!g_log.filter("DownloadSaver: refused").isEmpty(), !allowed);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_log->lines().filter("DownloadSaver:").isEmpty(), 10000);
+        QCOMPARE(!m_log->lines().filter("DownloadSaver: saving").isEmpty(), allowed);
+        QCOMPARE(!m_log->lines().filter("DownloadSaver: refused").isEmpty(), !allowed);
         break;
     case 1:
-        QTRY_VERIFY_WITH_TIMEOUT(!g_log.filter("sip:ana@example.com").isEmpty(), 10000);
+        QTRY_VERIFY_WITH_TIMEOUT(!m_log->lines().filter("sip:ana@example.com").isEmpty(), 10000);
         QTest::qWait(300);
-        QCOMPARE(!g_log.filter(QRegularExpression("ExternalLinks: .*sip")).isEmpty(), allowed);
+        QCOMPARE(!m_log->lines().filter(QRegularExpression("ExternalLinks: .*sip")).isEmpty(), allowed);
         break;
     case 2:
         if (allowed)
@@ -235,8 +228,8 @@ void TestShellPolicy::onlyTheApplicationGetsWhatItAsksFor()
             QCOMPARE(clienttest::evaluate(page, "window.result").toString(), QStringLiteral("granted"));
         } else {
             // The request the window got, and the answer the frame posts.
-            QTRY_VERIFY_WITH_TIMEOUT(!g_log.filter("MediaAudioCapture").isEmpty(), 10000);
-            QVERIFY(g_log.filter("MediaAudioCapture").first().contains(m_other.url("").toString(QUrl::StripTrailingSlash)));
+            QTRY_VERIFY_WITH_TIMEOUT(!m_log->lines().filter("MediaAudioCapture").isEmpty(), 10000);
+            QVERIFY(m_log->lines().filter("MediaAudioCapture").first().contains(m_other.url("").toString(QUrl::StripTrailingSlash)));
             QTRY_VERIFY_WITH_TIMEOUT(!clienttest::evaluate(page, "window.frameResult || ''").toString().isEmpty(), 10000);
             QCOMPARE(clienttest::evaluate(page, "window.frameResult").toString(), QStringLiteral("NotAllowedError"));
         }
@@ -263,7 +256,7 @@ void TestShellPolicy::navigationsToAnotherSiteAreRefused()
 {
     QWebEnginePage* page = m_window->view()->page();
     clienttest::evaluate(page, QStringLiteral("location.href = '%1'").arg(m_other.url("/page").toString()));
-    QTRY_VERIFY_WITH_TIMEOUT(!g_log.filter("refused: not the application's").isEmpty(), 10000);
+    QTRY_VERIFY_WITH_TIMEOUT(!m_log->lines().filter("refused: not the application's").isEmpty(), 10000);
     QTest::qWait(500);
     QCOMPARE(m_window->view()->url(), m_app.url("/app"));
     QVERIFY(m_openedOutside.isEmpty());
@@ -356,8 +349,8 @@ void TestShellPolicy::everyFailedRetrySetsTheNextOne()
     view.setPage(new WebPage(&policy, WebPage::MainWindowPage, nullptr, &view));
     new PageRecovery(&view, start, &policy, &view);
     view.load(start);
-    QTRY_VERIFY_WITH_TIMEOUT(!g_log.filter("again in 4 s").isEmpty(), 20000);
-    QVERIFY(!g_log.filter("again in 1 s").isEmpty() && !g_log.filter("again in 2 s").isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(!m_log->lines().filter("again in 4 s").isEmpty(), 20000);
+    QVERIFY(!m_log->lines().filter("again in 1 s").isEmpty() && !m_log->lines().filter("again in 2 s").isEmpty());
 }
 
 int main(int argc, char* argv[])
