@@ -107,20 +107,24 @@ source "$(dirname "$0")/window-state.sh"
 scheme=$1
 failures=0
 fail() { echo "FAIL ($scheme): $*"; failures=$((failures + 1)); }
+# The render processes run under the seccomp sandbox (the browser
+# process and the zygotes do not), and no process of the engine was told to
+# go without one (the client's own command line keeps what it ignored).
+check_sandboxed() {
+  local sandboxed=0 p
+  for p in $(pgrep -u "$(id -u)"); do
+    grep -q '^Seccomp:[[:space:]]*2' "/proc/$p/status" 2>/dev/null && sandboxed=$((sandboxed + 1))
+  done
+  [ $sandboxed -gt 0 ] || fail "no sandboxed process with: $*"
+  pgrep -u "$(id -u)" -f -- 'QtWebEngineProcess.*--(no-sandbox|single-process|disable-seccomp-filter-sandbox)' \
+    >/dev/null && fail "a process of the engine runs without its sandbox with: $*"
+}
 cd "$HOME"
 log=$(mktemp)
 /usr/bin/torvaneapp >"$log" 2>&1 &
 client=$!
 wait_for "titled '^Torvane Fone'" 60 || fail "the page was not shown: $(tail -5 "$log")"
-# The render processes run under the seccomp sandbox (the browser
-# process and the zygotes do not), and no process of the client was told
-# to go without one.
-sandboxed=0
-for pid in $(pgrep -u "$(id -u)"); do
-  grep -q '^Seccomp:[[:space:]]*2' "/proc/$pid/status" 2>/dev/null && sandboxed=$((sandboxed + 1))
-done
-[ $sandboxed -gt 0 ] || fail "no process of the client runs sandboxed"
-pgrep -u "$(id -u)" -f -- '--no-sandbox' >/dev/null && fail "a process of the client runs with --no-sandbox"
+check_sandboxed /usr/bin/torvaneapp
 curl -s "$scheme://localhost:8085/?comando=installed" >/dev/null
 wait_for 'curl -s https://localhost:8443/recorded | grep -q "\"comando\":\"installed\""' 10 \
   || fail "the command did not reach the page"
@@ -144,21 +148,13 @@ desktop-file-validate "$zolapp" || fail "the account's zolapp entry does not val
 grep -q 'broken HTTP request' "$log" && fail "the client's listener was sent what it does not serve"
 kill -TERM $client; wait $client
 
-# Nothing a user passes turns the sandbox off: each of these still gives
-# render processes under the seccomp sandbox, and no process without one.
+# Nothing a user passes turns the sandbox off.
 [ "${2:-}" = matrix ] || exit $failures
 sandboxed_start() {
   "$@" >"$log" 2>&1 &
   local pid=$!
   if wait_for "titled '^Torvane Fone'" 60; then
-    local sandboxed=0
-    for p in $(pgrep -u "$(id -u)"); do
-      grep -q '^Seccomp:[[:space:]]*2' "/proc/$p/status" 2>/dev/null && sandboxed=$((sandboxed + 1))
-    done
-    [ $sandboxed -gt 0 ] || fail "no sandboxed process with: $*"
-    # The engine's processes (the client's own command line keeps what it ignored).
-    pgrep -u "$(id -u)" -f -- 'QtWebEngineProcess.*--(no-sandbox|single-process|disable-seccomp-filter-sandbox)' \
-      >/dev/null && fail "a process of the engine runs without its sandbox with: $*"
+    check_sandboxed "$@"
   else
     fail "the page was not shown with: $*: $(tail -3 "$log")"
   fi
