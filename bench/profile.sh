@@ -19,7 +19,7 @@ fi
 "$build/bench/benchserver" "${args[@]}" >/dev/null 2>&1 &
 server=$!
 sleep 1
-wrk_args=(-t2 -c "$connections" -d 9s)
+wrk_args=(-t"$(( connections < 2 ? 1 : 2 ))" -c "$connections" -d 9s)
 [ "$load" = keep-alive ] || wrk_args+=(-H "Connection: close")
 wrk "${wrk_args[@]}" "$scheme://127.0.0.1:$port/" >/dev/null &
 load_pid=$!
