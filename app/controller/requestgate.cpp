@@ -90,10 +90,11 @@ RequestGate::RequestGate(QSettings* listenerSettings, const QStringList& applica
         quillon::settingValue(listenerSettings, QStringLiteral("allowedOrigins")).toStringList();
     for (const QString& entry : listed) {
         const QString trimmed = entry.trimmed();
+        const QString origin = originOf(QUrl(trimmed));
         if (trimmed == QLatin1String("*"))
             m_anyOrigin = true;
-        else if (!originOf(QUrl(trimmed)).isEmpty())
-            m_origins.insert(originOf(QUrl(trimmed)));
+        else if (!origin.isEmpty())
+            m_origins.insert(origin);
         else if (!trimmed.isEmpty())
             qCWarning(lcClient, "RequestGate: allowedOrigins: %s is not an origin", qPrintable(trimmed));
     }
