@@ -3,7 +3,11 @@
 #include "logging.h"
 
 #include <QSet>
+#include <QStringList>
+#include <QStringRef>
 #include <QtDebug>
+
+#include <algorithm>
 
 namespace quillon {
 
@@ -11,10 +15,44 @@ namespace {
 // Nested blocks of one loop name multiply on every pass; a degenerate
 // template must not grow until memory runs out.
 constexpr int kMaxDocumentSize = 4 * 1024 * 1024;
-// A loop nested in itself makes the rest of the document be scanned again
-// for every block it yields; sixteen such passes over the largest document
-// take a tenth of a second or so.
-constexpr qint64 kMaxExpansionWork = 16LL * kMaxDocumentSize;
+// Every expansion is scanned once more, so a loop nested in itself can copy
+// the same text many times over (one repetition of a block that holds
+// further blocks of its own loop copies their bodies again). The sum of all
+// expansions of one loop call is held to this many characters.
+constexpr qint64 kMaxExpansionWork = 4LL * kMaxDocumentSize;
+
+void appendReversed(QString& to, const QChar* from, int count)
+{
+    const int old = to.size();
+    to.resize(old + count);
+    std::reverse_copy(from, from + count, to.data() + old);
+}
+
+QString reversed(const QString& text)
+{
+    QString result;
+    appendReversed(result, text.constData(), text.size());
+    return result;
+}
+
+// The first occurrence of a marker (given reversed) at or after offset
+// `from` of the text that `pending` holds reversed, as an offset of that text.
+int findAfter(const QString& pending, const QString& reversedMarker, int from)
+{
+    const int last = pending.size() - from - reversedMarker.size();
+    if (last < 0)
+        return -1;
+    const int at = pending.lastIndexOf(reversedMarker, last, Qt::CaseSensitive);
+    return at < 0 ? -1 : pending.size() - at - reversedMarker.size();
+}
+
+// Offsets [from, to) of the text that `pending` holds reversed.
+QString textOf(const QString& pending, int from, int to)
+{
+    QString result;
+    appendReversed(result, pending.constData() + pending.size() - to, to - from);
+    return result;
+}
 } // namespace
 
 Template::Template(const QString& source, const QString& sourceName)
@@ -94,30 +132,37 @@ void Template::warnTooLarge(const QString& startMarker) const
              qPrintable(m_sourceName), kMaxDocumentSize);
 }
 
-// The result is built in one pass: the text before each block and its
-// expansion are appended once, so the work grows with the output. Only a
-// block whose expansion contains (or ends in part of) the loop's own start
-// marker, that is a loop nested in itself, makes the rest of the document
-// be scanned again; that work is what kMaxExpansionWork bounds.
+// Each block is replaced by its expansion, and the search for the next block
+// starts where the expansion starts, so that a block an expansion yields is
+// expanded too. The text still to be scanned is kept reversed: an expansion
+// goes in front of it in time that grows with the expansion, never with the
+// rest of the document, and every character is scanned once on its way to
+// the result. The whole expansion is bounded by what it produces.
 int Template::loop(const QString& name, int repetitions)
 {
     const QString startMarker = QStringLiteral("{loop ") + name + QLatin1Char('}');
     const QString elseMarker = QStringLiteral("{else ") + name + QLatin1Char('}');
     const QString endMarker = QStringLiteral("{end ") + name + QLatin1Char('}');
+    const QString startReversed = reversed(startMarker);
+    const QString elseReversed = reversed(elseMarker);
+    const QString endReversed = reversed(endMarker);
 
     // Markers inside the body that follow the repetition's name.
-    const QString prefixes[] = {QStringLiteral("{"), QStringLiteral("{if "), QStringLiteral("{ifnot "),
-                                QStringLiteral("{else "), QStringLiteral("{end "), QStringLiteral("{loop ")};
+    const QString member = name + QLatin1Char('.');
+    const char* const prefixes[] = {"{", "{if ", "{ifnot ", "{else ", "{end ", "{loop "};
+    QStringList markers;
+    for (const char* prefix : prefixes)
+        markers.append(QLatin1String(prefix) + member);
 
     QString done; // expanded, never scanned again
-    QString rest = *this;
-    int position = 0; // in rest; everything before it is in done
+    done.reserve(size());
+    QString pending = reversed(*this);
     int count = 0;
     qint64 work = 0;
-    int start = rest.indexOf(startMarker, position, Qt::CaseSensitive);
-    while (start >= 0) {
-        const int bodyStart = start + startMarker.size();
-        const int end = rest.indexOf(endMarker, bodyStart, Qt::CaseSensitive);
+    for (int start = findAfter(pending, startReversed, 0); start >= 0; start = findAfter(pending, startReversed, 0)) {
+        appendReversed(done, pending.constData() + pending.size() - start, start);
+        pending.chop(start);
+        const int end = findAfter(pending, endReversed, startMarker.size());
         if (end < 0) {
             // The block is left as it is and the expansion of this loop ends,
             // so an unmatched marker can never make it loop forever.
@@ -125,59 +170,51 @@ int Template::loop(const QString& name, int repetitions)
             break;
         }
         ++count;
-        // Looked for inside the block only: a search to the end of the
-        // document for every block would make many blocks quadratic.
-        const int elseInBody = rest.midRef(bodyStart, end - bodyStart).indexOf(elseMarker, 0, Qt::CaseSensitive);
-        const bool hasElse = elseInBody >= 0;
-        const int elsePosition = hasElse ? bodyStart + elseInBody : -1;
+        // Looked for inside the block only.
+        const int bodyStart = startMarker.size();
+        const int elseInBody = QStringRef(&pending, pending.size() - end, end - bodyStart)
+                                   .lastIndexOf(elseReversed, -1, Qt::CaseSensitive);
+        const int elsePosition = elseInBody < 0 ? -1 : end - elseInBody - elseMarker.size();
         const int blockEnd = end + endMarker.size();
-        const qint64 documentSize = qint64(done.size()) + rest.size() - position;
+        const qint64 documentSize = qint64(done.size()) + pending.size();
 
         QString replacement;
         if (repetitions > 0) {
-            const QString body = rest.mid(bodyStart, (hasElse ? elsePosition : end) - bodyStart);
-            if (documentSize - (blockEnd - start) + qint64(body.size()) * repetitions > kMaxDocumentSize) {
+            const QString body = textOf(pending, bodyStart, elsePosition >= 0 ? elsePosition : end);
+            if (documentSize - blockEnd + qint64(body.size()) * repetitions > kMaxDocumentSize) {
                 warnTooLarge(startMarker);
                 break;
             }
-            for (int i = 0; i < repetitions; ++i) {
-                QString copy = body;
-                const QString repetitionName = name + QString::number(i);
-                for (const QString& prefix : prefixes)
-                    copy.replace(prefix + name + QLatin1Char('.'), prefix + repetitionName + QLatin1Char('.'),
-                                 Qt::CaseSensitive);
-                replacement += copy;
+            if (!body.contains(member, Qt::CaseSensitive)) {
+                replacement = body.repeated(repetitions);
+            } else {
+                replacement.reserve(body.size() * repetitions);
+                for (int i = 0; i < repetitions; ++i) {
+                    QString copy = body;
+                    const QString repetitionMember = name + QString::number(i) + QLatin1Char('.');
+                    for (int m = 0; m < markers.size(); ++m)
+                        copy.replace(markers.at(m), QLatin1String(prefixes[m]) + repetitionMember, Qt::CaseSensitive);
+                    replacement += copy;
+                }
             }
-        } else if (hasElse) {
-            const int elseBodyStart = elsePosition + elseMarker.size();
-            replacement = rest.mid(elseBodyStart, end - elseBodyStart);
+        } else if (elsePosition >= 0) {
+            replacement = textOf(pending, elsePosition + elseMarker.size(), end);
         }
-        if (documentSize - (blockEnd - start) + replacement.size() > kMaxDocumentSize) {
+        if (documentSize - blockEnd + replacement.size() > kMaxDocumentSize) {
             warnTooLarge(startMarker);
             break;
         }
-
-        done.append(rest.midRef(position, start - position));
-        const int overlap = startMarker.size() - 1;
-        const bool scanAgain = replacement.contains(startMarker)
-            || (replacement.right(overlap) + rest.midRef(blockEnd, overlap)).contains(startMarker);
-        if (scanAgain) {
-            work += replacement.size() + (rest.size() - blockEnd);
-            rest = replacement + rest.midRef(blockEnd);
-            position = 0;
-            if (work > kMaxExpansionWork) {
-                qCWarning(lcTemplates, "Template: loop %s in %s takes too long, expansion stopped",
-                          qPrintable(startMarker), qPrintable(m_sourceName));
-                break;
-            }
-        } else {
-            done.append(replacement);
-            position = blockEnd;
+        work += replacement.size();
+        if (work > kMaxExpansionWork) {
+            qCWarning(lcTemplates, "Template: loop %s in %s takes too long, expansion stopped", qPrintable(startMarker),
+                      qPrintable(m_sourceName));
+            break;
         }
-        start = rest.indexOf(startMarker, position, Qt::CaseSensitive);
+        pending.chop(blockEnd);
+        appendReversed(pending, replacement.constData(), replacement.size());
     }
     if (count > 0) {
-        done.append(rest.midRef(position));
+        appendReversed(done, pending.constData(), pending.size());
         QString::operator=(std::move(done));
     }
     if (count == 0 && m_warnings)
