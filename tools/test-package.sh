@@ -172,9 +172,11 @@ exit $failures
 EOF
 chmod 755 "$scratch/session.sh"
 install -m 644 tools/window-state.sh "$scratch/window-state.sh"
+# -noreset: an X server resets when its last client leaves, and a client
+# that connects meanwhile (the next start after a polling xdotool) is refused.
 session() {
   runuser -u "$account" -- env -i HOME="$home" USER="$account" PATH=/usr/bin:/bin \
-    xvfb-run -a -s "-screen 0 1920x1040x24 -nolisten tcp" "$scratch/session.sh" "$@"
+    xvfb-run -a -s "-screen 0 1920x1040x24 -nolisten tcp -noreset" "$scratch/session.sh" "$@"
 }
 
 echo "== the configuration as shipped (plain HTTP on the loopback address)"

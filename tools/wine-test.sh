@@ -156,7 +156,7 @@ if [ -z "${DISPLAY:-}" ]; then
     echo "FAIL: no display and no xvfb-run"
     exit 1
   fi
-  display=(xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp")
+  display=(xvfb-run -a -s "-screen 0 1280x1024x24 -nolisten tcp -noreset")
 fi
 
 # Under emulation every 32-bit process starts slowly: the tests' helper

@@ -17,12 +17,14 @@ trap cleanup EXIT
 
 # Xvfb picks a free display itself and names it on a pipe only once it
 # accepts connections, so a display still shutting down from an earlier run
-# or a slow start cannot hand the client a server that is not there.
+# or a slow start cannot hand the client a server that is not there. Without
+# -noreset it resets whenever its last client leaves and refuses whoever
+# connects meanwhile.
 start_xvfb() {
   local ready
   ready=$(mktemp -u)
   mkfifo "$ready"
-  Xvfb -displayfd 3 -screen 0 1920x1040x24 -nolisten tcp 3>"$ready" >/dev/null 2>&1 &
+  Xvfb -displayfd 3 -screen 0 1920x1040x24 -nolisten tcp -noreset 3>"$ready" >/dev/null 2>&1 &
   pids+=($!)
   local number=""
   read -r -t 30 number <"$ready" || true
