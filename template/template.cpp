@@ -3,7 +3,7 @@
 #include "logging.h"
 
 #include <QSet>
-#include <QStringList>
+#include <QVarLengthArray>
 #include <QStringRef>
 #include <QtDebug>
 
@@ -21,36 +21,103 @@ constexpr int kMaxDocumentSize = 4 * 1024 * 1024;
 // expansions of one loop call is held to this many characters.
 constexpr qint64 kMaxExpansionWork = 4LL * kMaxDocumentSize;
 
-void appendReversed(QString& to, const QChar* from, int count)
+// The text still to be scanned, kept at the end of a buffer with room in
+// front of it: an expansion goes in front by one copy, in time that grows
+// with the expansion and never with the rest of the document.
+class PendingText
 {
-    const int old = to.size();
-    to.resize(old + count);
-    std::reverse_copy(from, from + count, to.data() + old);
+public:
+    explicit PendingText(const QString& text) : m_buffer(text) {}
+
+    int size() const { return m_buffer.size() - m_head; }
+    QStringRef mid(int position, int count) const { return QStringRef(&m_buffer, m_head + position, count); }
+    QStringRef all() const { return mid(0, size()); }
+    int indexOf(const QString& marker, int from) const { return all().indexOf(marker, from, Qt::CaseSensitive); }
+    void drop(int count) { m_head += count; }
+
+    void prepend(const QString& text)
+    {
+        if (text.size() > m_head) {
+            // Room for as much again as there is, so that copies stay few.
+            const int length = size();
+            QString grown(text.size() + 2 * length + 64, Qt::Uninitialized);
+            std::copy_n(m_buffer.constData() + m_head, length, grown.data() + grown.size() - length);
+            m_head = grown.size() - length;
+            m_buffer = std::move(grown);
+        }
+        m_head -= text.size();
+        std::copy_n(text.constData(), text.size(), m_buffer.data() + m_head);
+    }
+
+private:
+    QString m_buffer;
+    int m_head = 0;
+};
+
+// What may come before a loop's name in a marker of one of its repetitions.
+const QLatin1String kMemberPrefixes[] = {QLatin1String("{"),      QLatin1String("{if "),  QLatin1String("{ifnot "),
+                                         QLatin1String("{else "), QLatin1String("{end "), QLatin1String("{loop ")};
+
+QLatin1String decimal(int value, char (&buffer)[12])
+{
+    char* digit = buffer + sizeof buffer;
+    do {
+        *--digit = char('0' + value % 10);
+        value /= 10;
+    } while (value > 0);
+    return QLatin1String(digit, int(buffer + sizeof buffer - digit));
 }
 
-QString reversed(const QString& text)
+// Whether a repetition's number can go straight after the name in every
+// member marker: not when the name holds a brace, a dot or a digit, with
+// which markers could overlap or a number put in could make another.
+bool isPlainName(const QString& name)
 {
+    return std::none_of(name.cbegin(), name.cend(),
+                        [](QChar c) { return c == QLatin1Char('{') || c == QLatin1Char('.') || c.isDigit(); });
+}
+
+// The body once per repetition, the loop's members in each copy renamed for
+// it: {row.a} becomes {row0.a}, {row1.a} and so on, and likewise the markers
+// after "{if ", "{ifnot ", "{else ", "{end " and "{loop ". `member` is the
+// name and a dot.
+QString repeatBody(const QString& body, const QString& name, const QString& member, bool plainName, int repetitions)
+{
+    int at = body.indexOf(member, 0, Qt::CaseSensitive);
+    if (at < 0)
+        return body.repeated(repetitions);
     QString result;
-    appendReversed(result, text.constData(), text.size());
-    return result;
-}
-
-// The first occurrence of a marker (given reversed) at or after offset
-// `from` of the text that `pending` holds reversed, as an offset of that text.
-int findAfter(const QString& pending, const QString& reversedMarker, int from)
-{
-    const int last = pending.size() - from - reversedMarker.size();
-    if (last < 0)
-        return -1;
-    const int at = pending.lastIndexOf(reversedMarker, last, Qt::CaseSensitive);
-    return at < 0 ? -1 : pending.size() - at - reversedMarker.size();
-}
-
-// Offsets [from, to) of the text that `pending` holds reversed.
-QString textOf(const QString& pending, int from, int to)
-{
-    QString result;
-    appendReversed(result, pending.constData() + pending.size() - to, to - from);
+    if (plainName) {
+        // Where each repetition's number goes.
+        QVarLengthArray<int, 16> positions;
+        for (; at >= 0; at = body.indexOf(member, at + member.size(), Qt::CaseSensitive)) {
+            for (const QLatin1String prefix : kMemberPrefixes) {
+                if (at >= prefix.size() && body.midRef(at - prefix.size(), prefix.size()) == prefix) {
+                    positions.append(at + name.size());
+                    break;
+                }
+            }
+        }
+        result.reserve(body.size() * repetitions + positions.size() * 8 * repetitions);
+        for (int i = 0; i < repetitions; ++i) {
+            char buffer[12];
+            const QLatin1String number = decimal(i, buffer);
+            int copied = 0;
+            for (int position : positions) {
+                result.append(body.constData() + copied, position - copied).append(number);
+                copied = position;
+            }
+            result.append(body.constData() + copied, body.size() - copied);
+        }
+        return result;
+    }
+    for (int i = 0; i < repetitions; ++i) {
+        QString copy = body;
+        const QString repetitionMember = name + QString::number(i) + QLatin1Char('.');
+        for (const QLatin1String prefix : kMemberPrefixes)
+            copy.replace(prefix + member, prefix + repetitionMember, Qt::CaseSensitive);
+        result += copy;
+    }
     return result;
 }
 } // namespace
@@ -134,35 +201,26 @@ void Template::warnTooLarge(const QString& startMarker) const
 
 // Each block is replaced by its expansion, and the search for the next block
 // starts where the expansion starts, so that a block an expansion yields is
-// expanded too. The text still to be scanned is kept reversed: an expansion
-// goes in front of it in time that grows with the expansion, never with the
-// rest of the document, and every character is scanned once on its way to
-// the result. The whole expansion is bounded by what it produces.
+// expanded too. Every character is scanned once on its way to the result,
+// and the whole expansion is bounded by what it produces.
 int Template::loop(const QString& name, int repetitions)
 {
     const QString startMarker = QStringLiteral("{loop ") + name + QLatin1Char('}');
     const QString elseMarker = QStringLiteral("{else ") + name + QLatin1Char('}');
     const QString endMarker = QStringLiteral("{end ") + name + QLatin1Char('}');
-    const QString startReversed = reversed(startMarker);
-    const QString elseReversed = reversed(elseMarker);
-    const QString endReversed = reversed(endMarker);
-
-    // Markers inside the body that follow the repetition's name.
     const QString member = name + QLatin1Char('.');
-    const char* const prefixes[] = {"{", "{if ", "{ifnot ", "{else ", "{end ", "{loop "};
-    QStringList markers;
-    for (const char* prefix : prefixes)
-        markers.append(QLatin1String(prefix) + member);
+    const bool plainName = isPlainName(name);
 
     QString done; // expanded, never scanned again
     done.reserve(size());
-    QString pending = reversed(*this);
+    PendingText pending(*this);
     int count = 0;
     qint64 work = 0;
-    for (int start = findAfter(pending, startReversed, 0); start >= 0; start = findAfter(pending, startReversed, 0)) {
-        appendReversed(done, pending.constData() + pending.size() - start, start);
-        pending.chop(start);
-        const int end = findAfter(pending, endReversed, startMarker.size());
+    for (int start = pending.indexOf(startMarker, 0); start >= 0; start = pending.indexOf(startMarker, 0)) {
+        done.append(pending.mid(0, start));
+        pending.drop(start);
+        const int bodyStart = startMarker.size();
+        const int end = pending.indexOf(endMarker, bodyStart);
         if (end < 0) {
             // The block is left as it is and the expansion of this loop ends,
             // so an unmatched marker can never make it loop forever.
@@ -171,34 +229,22 @@ int Template::loop(const QString& name, int repetitions)
         }
         ++count;
         // Looked for inside the block only.
-        const int bodyStart = startMarker.size();
-        const int elseInBody = QStringRef(&pending, pending.size() - end, end - bodyStart)
-                                   .lastIndexOf(elseReversed, -1, Qt::CaseSensitive);
-        const int elsePosition = elseInBody < 0 ? -1 : end - elseInBody - elseMarker.size();
+        const int elseInBody = pending.mid(bodyStart, end - bodyStart).indexOf(elseMarker, 0, Qt::CaseSensitive);
+        const int elsePosition = elseInBody < 0 ? -1 : bodyStart + elseInBody;
         const int blockEnd = end + endMarker.size();
         const qint64 documentSize = qint64(done.size()) + pending.size();
 
         QString replacement;
         if (repetitions > 0) {
-            const QString body = textOf(pending, bodyStart, elsePosition >= 0 ? elsePosition : end);
+            const QString body = pending.mid(bodyStart, (elsePosition >= 0 ? elsePosition : end) - bodyStart).toString();
             if (documentSize - blockEnd + qint64(body.size()) * repetitions > kMaxDocumentSize) {
                 warnTooLarge(startMarker);
                 break;
             }
-            if (!body.contains(member, Qt::CaseSensitive)) {
-                replacement = body.repeated(repetitions);
-            } else {
-                replacement.reserve(body.size() * repetitions);
-                for (int i = 0; i < repetitions; ++i) {
-                    QString copy = body;
-                    const QString repetitionMember = name + QString::number(i) + QLatin1Char('.');
-                    for (int m = 0; m < markers.size(); ++m)
-                        copy.replace(markers.at(m), QLatin1String(prefixes[m]) + repetitionMember, Qt::CaseSensitive);
-                    replacement += copy;
-                }
-            }
+            replacement = repeatBody(body, name, member, plainName, repetitions);
         } else if (elsePosition >= 0) {
-            replacement = textOf(pending, elsePosition + elseMarker.size(), end);
+            const int elseBodyStart = elsePosition + elseMarker.size();
+            replacement = pending.mid(elseBodyStart, end - elseBodyStart).toString();
         }
         if (documentSize - blockEnd + replacement.size() > kMaxDocumentSize) {
             warnTooLarge(startMarker);
@@ -210,11 +256,11 @@ int Template::loop(const QString& name, int repetitions)
                       qPrintable(m_sourceName));
             break;
         }
-        pending.chop(blockEnd);
-        appendReversed(pending, replacement.constData(), replacement.size());
+        pending.drop(blockEnd);
+        pending.prepend(replacement);
     }
     if (count > 0) {
-        appendReversed(done, pending.constData(), pending.size());
+        done.append(pending.all());
         QString::operator=(std::move(done));
     }
     if (count == 0 && m_warnings)
