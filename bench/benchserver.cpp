@@ -87,7 +87,6 @@ int main(int argc, char* argv[])
         writer.beginGroup(QStringLiteral("listener"));
         writer.setValue(QStringLiteral("host"), QStringLiteral("127.0.0.1"));
         writer.setValue(QStringLiteral("port"), port);
-        writer.setValue(QStringLiteral("minThreads"), 4);
         writer.setValue(QStringLiteral("maxThreads"), 200);
         if (!certFile.isEmpty() && !keyFile.isEmpty()) {
             writer.setValue(QStringLiteral("sslCertFile"), QFileInfo(certFile).absoluteFilePath());

@@ -1,85 +1,84 @@
 #pragma once
 
-#include <QAtomicInt>
-#include <QElapsedTimer>
-#include <QThread>
-#include <QTimer>
+#include "socketdescriptor.h"
 
-class QSettings;
+#include <QObject>
+
+#include <memory>
+
+class QIODevice;
 class QTcpSocket;
 
 namespace quillon {
 
+class HttpConnectionLoop;
 class HttpRequest;
-class HttpRequestHandler;
-class SslServerContext;
 
-typedef qintptr tSocketDescriptor;
-
-// Serves one connection at a time on a thread of its own: adopts an accepted
-// socket, reads requests, passes each to the request handler, and keeps the
-// connection alive or closes it. Reused for later connections by the pool.
-class HttpConnectionHandler : public QThread
+// One client connection, as a state machine driven by its socket's signals
+// on the I/O thread that owns it: it reads requests, hands each complete
+// one to the request handler, writes the answer as the peer takes it, and
+// then keeps the connection for the next request or closes it. Nothing
+// waits inside a slot; each state has its own deadline, which the loop
+// watches.
+class HttpConnectionHandler : public QObject
 {
     Q_OBJECT
     Q_DISABLE_COPY(HttpConnectionHandler)
 
 public:
-    HttpConnectionHandler(QSettings* settings, HttpRequestHandler* requestHandler,
-                          SslServerContext* sslContext = nullptr);
+    enum class State {
+        Idle,        // waiting for a request's first byte (keepAliveTimeout)
+        ReadingHead, // headTimeout from that byte on
+        ReadingBody, // bodyTimeout from the last byte of it
+        Answering,   // the request handler runs
+        Writing,     // the answer waits for the peer (writeTimeout without progress)
+        Closing,     // the last output, then the end (writeTimeout without progress)
+        Closed,
+    };
+
+    explicit HttpConnectionHandler(HttpConnectionLoop* loop);
     ~HttpConnectionHandler() override;
 
-    bool isBusy() const { return m_busy.loadAcquire() != 0; }
-    void setBusy() { m_busy.storeRelease(1); }
-    // True once an exception escaped the thread's event loop: it serves no
-    // more connections and ends.
-    bool hasEnded() const { return m_ended.loadAcquire() != 0; }
-
-public slots:
-    void handleConnection(quillon::tSocketDescriptor socketDescriptor);
+    // Takes over an accepted socket; false (and the descriptor closed) when
+    // it cannot be used.
+    bool adopt(tSocketDescriptor socketDescriptor);
+    State state() const { return m_state; }
+    // Milliseconds on the loop's clock, or 0 for none.
+    qint64 deadline() const { return m_deadline; }
+    void deadlinePassed();
+    // Ends the connection at once (the loop stops).
+    void abort();
 
 private slots:
-    void readTimeout();
     void read();
+    void outputWritten();
     void disconnected();
 
 private:
-    void run() override;
-    void createSocket();
-    void adoptConnection(tSocketDescriptor socketDescriptor);
-    void closeIfIdle();
-    void giveUpAfterException(const char* where);
-    void readRequests();
+    void setState(State state, int timeout = 0);
+    void process();
     bool answer(HttpRequest& request);
-    void leaveAnswering();
-    static void closeDescriptor(tSocketDescriptor socketDescriptor);
-    void abandonConnection();
-    void startReadTimer();
-    void setLowDelay();
-    bool drainOutput();
-    void closeConnection();
+    void refuse(int status);
+    void closeAfterOutput();
+    void sendBody();
+    void outputDone();
+    void closeNow();
+    void giveUpAfterException(const char* where);
+    void releasePlace();
+    void finish();
 
-    QSettings* m_settings;
+    HttpConnectionLoop* m_loop;
     QTcpSocket* m_socket = nullptr;
-    QTimer m_readTimer;
-    QElapsedTimer m_lastActivity;
-    HttpRequest* m_currentRequest = nullptr;
-    HttpRequestHandler* m_requestHandler;
-    QAtomicInt m_busy;
-    QAtomicInt m_ended;
-    SslServerContext* m_sslContext;
+    std::unique_ptr<HttpRequest> m_request;
+    // The rest of an answer that comes from a device.
+    std::unique_ptr<QIODevice> m_body;
+    State m_state = State::Idle;
+    qint64 m_deadline = 0;
+    bool m_tls = false;
     bool m_lowDelay = false;
-    // True while a request is answered or output drained: the socket's
-    // signals from inside its waits are not acted on then.
-    bool m_answering = false;
-    // The connection ended while an answer was written.
+    // The peer went away while the request handler ran.
     bool m_peerGone = false;
-    // The event loop has ended: connections handed over now are reset.
-    bool m_stopping = false;
-    int m_readTimeout = 10000;
-    int m_maxRequestSize = 16000;
-    int m_maxMultiPartSize = 1000000;
-    int m_maxMultiParts = 100;
+    bool m_placeReleased = false;
 };
 
 } // namespace quillon

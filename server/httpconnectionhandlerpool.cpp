@@ -1,6 +1,6 @@
 #include "httpconnectionhandlerpool.h"
 
-#include "httpconnectionhandler.h"
+#include "httpconnectionloop.h"
 #include "locking.h"
 #include "logging.h"
 #include "settings.h"
@@ -12,169 +12,163 @@
 #include <QSslConfiguration>
 #include <QSslKey>
 #include <QSslSocket>
+#include <QThread>
 #include <QtDebug>
-
-#ifdef Q_OS_UNIX
-#include <fcntl.h>
-#include <unistd.h>
-#endif
 
 namespace quillon {
 
 namespace {
-// How long the main thread waits for a retired handler's thread per tick.
-constexpr int kJoinWaitMs = 20;
-// How long stopping the server may wait for its handler threads in all.
+// How long stopping the server may wait for its I/O threads in all.
 constexpr int kShutdownDeadlineMs = 5000;
-// A new handler's thread opens this many (its event loop's wake-up), with
-// room for one more.
-constexpr int kDescriptorsPerHandler = 2;
 } // namespace
 
-bool HttpConnectionHandlerPool::descriptorsLeft()
-{
-#ifdef Q_OS_UNIX
-    int probes[kDescriptorsPerHandler];
-    int opened = 0;
-    while (opened < kDescriptorsPerHandler && (probes[opened] = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0)
-        ++opened;
-    for (int i = 0; i < opened; ++i)
-        ::close(probes[i]);
-    return opened == kDescriptorsPerHandler;
-#else
-    return true;
-#endif
-}
-
 HttpConnectionHandlerPool::HttpConnectionHandlerPool(QSettings* settings, HttpRequestHandler* requestHandler)
-    : m_settings(settings)
-    , m_requestHandler(requestHandler)
+    : m_requestHandler(requestHandler)
+    , m_connectionSettings(HttpConnectionSettings::read(settings))
 {
-    loadSslConfiguration();
-    m_cleanupTimer.start(settingValue(m_settings, QStringLiteral("cleanupInterval"), 1000).toInt());
-    connect(&m_cleanupTimer, &QTimer::timeout, this, &HttpConnectionHandlerPool::cleanup);
+    // Connections are handed to the loops by queued calls.
+    qRegisterMetaType<tSocketDescriptor>("quillon::tSocketDescriptor");
+    m_maxConnections = settingValue(settings, QStringLiteral("maxThreads"), 100).toInt();
+    m_loopCount = qMax(1, settingValue(settings, QStringLiteral("ioThreads"), QThread::idealThreadCount()).toInt());
+    loadSslConfiguration(settings);
 }
 
 HttpConnectionHandlerPool::~HttpConnectionHandlerPool()
 {
-    // All threads are asked to end first, so they wind down together; a
-    // handler waiting for a peer to read gives up at once.
-    QList<HttpConnectionHandler*> all = m_pool + m_retired;
-    for (HttpConnectionHandler* handler : qAsConst(all)) {
-        handler->requestInterruption();
-        handler->quit();
+    QList<HttpConnectionLoop*> loops;
+    {
+        MutexLocker locker(&m_mutex);
+        m_stopping = true;
+        loops.swap(m_loops);
     }
+    // All are asked to end first, so they wind down together.
+    for (HttpConnectionLoop* loop : qAsConst(loops))
+        loop->quit();
     QDeadlineTimer deadline(kShutdownDeadlineMs);
-    for (HttpConnectionHandler* handler : qAsConst(all)) {
-        if (handler->wait(deadline)) {
-            delete handler;
+    for (HttpConnectionLoop* loop : qAsConst(loops)) {
+        if (loop->wait(deadline)) {
+            delete loop;
         } else {
             // Still in a request handler's own code: left to the end of the
             // process rather than destroyed while it runs.
-            qCCritical(lcServer, "HttpConnectionHandlerPool: connection handler (%p) did not stop within %i ms",
-                       static_cast<void*>(handler), kShutdownDeadlineMs);
+            qCCritical(lcServer, "HttpConnectionHandlerPool: I/O thread (%p) did not stop within %i ms",
+                       static_cast<void*>(loop), kShutdownDeadlineMs);
         }
     }
     delete m_sslContext;
     qCDebug(lcServer, "HttpConnectionHandlerPool (%p): destroyed", static_cast<void*>(this));
 }
 
-// A handler whose thread ended (an exception escaped its event loop) serves
-// nothing more: it leaves the pool, and a new one takes its place on demand.
-// It is joined later, outside the lock (joinRetiredHandlers).
-void HttpConnectionHandlerPool::dropEndedHandlers()
+// Called with m_mutex held.
+HttpConnectionLoop* HttpConnectionHandlerPool::startLoop()
 {
-    for (int i = m_pool.size() - 1; i >= 0; --i) {
-        HttpConnectionHandler* handler = m_pool.at(i);
-        if (handler->hasEnded()) {
-            m_pool.removeAt(i);
-            m_retired.append(handler);
-            qCDebug(lcServer, "HttpConnectionHandlerPool: Removed connection handler (%p) whose thread ended",
-                    static_cast<void*>(handler));
-        }
-    }
-}
-
-// Retired handlers are deleted once their threads have ended; the main
-// thread waits for none of them longer than a moment.
-void HttpConnectionHandlerPool::joinRetiredHandlers()
-{
-    QList<HttpConnectionHandler*> retired;
-    {
-        MutexLocker locker(&m_mutex);
-        retired.swap(m_retired);
-    }
-    QList<HttpConnectionHandler*> running;
-    for (HttpConnectionHandler* handler : qAsConst(retired)) {
-        if (handler->wait(kJoinWaitMs))
-            delete handler;
-        else
-            running.append(handler);
-    }
-    MutexLocker locker(&m_mutex);
-    m_retired += running;
-}
-
-HttpConnectionHandler* HttpConnectionHandlerPool::acquireHandler()
-{
-    MutexLocker locker(&m_mutex);
-    dropEndedHandlers();
-    for (HttpConnectionHandler* handler : qAsConst(m_pool)) {
-        if (!handler->isBusy()) {
-            handler->setBusy();
-            return handler;
-        }
-    }
-    const int maxThreads = settingValue(m_settings, QStringLiteral("maxThreads"), 100).toInt();
-    if (m_pool.count() >= maxThreads)
-        return nullptr;
-    if (!descriptorsLeft()) {
-        // A thread's event loop needs a descriptor of its own, and Qt ends
-        // the process when it gets none: the connection is turned away.
-        qCWarning(lcServer, "HttpConnectionHandlerPool: no file descriptor left for a new connection handler");
-        return nullptr;
-    }
-    auto* handler = new HttpConnectionHandler(m_settings, m_requestHandler, m_sslContext);
-    handler->setBusy();
-    m_pool.append(handler);
-    return handler;
+    const tSocketDescriptor listening = m_listening >= 0 ? socketdescriptor::duplicate(m_listening) : -1;
+    auto* loop = new HttpConnectionLoop(this, listening);
+    connect(loop, &HttpConnectionLoop::ended, this, &HttpConnectionHandlerPool::replaceEndedLoops,
+            Qt::QueuedConnection);
+    return loop;
 }
 
 int HttpConnectionHandlerPool::size() const
 {
     MutexLocker locker(&m_mutex);
-    return m_pool.count();
+    return m_loops.size();
 }
 
-void HttpConnectionHandlerPool::cleanup()
+bool HttpConnectionHandlerPool::start(tSocketDescriptor listening)
 {
-    const int maxIdleHandlers = settingValue(m_settings, QStringLiteral("minThreads"), 1).toInt();
+    MutexLocker locker(&m_mutex);
+    if (listening >= 0 && socketdescriptor::canShareListeningSocket())
+        m_listening = listening;
+    for (int i = 0; i < m_loopCount; ++i)
+        m_loops.append(startLoop());
+    qCDebug(lcServer, "HttpConnectionHandlerPool: %i I/O threads%s, at most %i connections", m_loopCount,
+            m_listening >= 0 ? " accepting" : "", m_maxConnections);
+    return m_listening >= 0;
+}
+
+bool HttpConnectionHandlerPool::reserveConnection()
+{
+    for (int served = m_connections.loadRelaxed(); served < m_maxConnections; served = m_connections.loadRelaxed()) {
+        if (m_connections.testAndSetRelaxed(served, served + 1))
+            return true;
+    }
+    return false;
+}
+
+void HttpConnectionHandlerPool::releaseConnection()
+{
+    m_connections.deref();
+}
+
+// Called with m_mutex held. Ties go to the preferred loop.
+HttpConnectionLoop* HttpConnectionHandlerPool::leastLoaded(HttpConnectionLoop* preferred) const
+{
+    HttpConnectionLoop* best = preferred;
+    for (HttpConnectionLoop* loop : m_loops) {
+        if (!loop->hasEnded() && (!best || loop->load() < best->load()))
+            best = loop;
+    }
+    return best;
+}
+
+bool HttpConnectionHandlerPool::handOver(HttpConnectionLoop* from, tSocketDescriptor socketDescriptor)
+{
+    MutexLocker locker(&m_mutex);
+    HttpConnectionLoop* target = leastLoaded(from);
+    if (!target || target == from)
+        return false;
+    target->addLoad();
+    tsanRelease(target);
+    QMetaObject::invokeMethod(target, "handleConnection", Qt::QueuedConnection,
+                              Q_ARG(quillon::tSocketDescriptor, socketDescriptor));
+    return true;
+}
+
+bool HttpConnectionHandlerPool::handleConnection(tSocketDescriptor socketDescriptor)
+{
+    if (!reserveConnection())
+        return false;
+    if (!handOver(nullptr, socketDescriptor)) {
+        // Every loop has ended and none is back yet.
+        socketdescriptor::close(socketDescriptor);
+        releaseConnection();
+    }
+    return true;
+}
+
+void HttpConnectionHandlerPool::retire(HttpConnectionLoop* loop)
+{
+    MutexLocker locker(&m_mutex);
+    loop->markEnded();
+}
+
+void HttpConnectionHandlerPool::replaceEndedLoops()
+{
+    QList<HttpConnectionLoop*> ended;
     {
         MutexLocker locker(&m_mutex);
-        dropEndedHandlers();
-        int idleCounter = 0;
-        for (HttpConnectionHandler* handler : qAsConst(m_pool)) {
-            if (handler->isBusy())
-                continue;
-            if (++idleCounter > maxIdleHandlers) {
-                // Out of the list, it can no longer be handed out; its thread
-                // is asked to end and joined below, outside the lock.
-                m_pool.removeOne(handler);
-                handler->quit();
-                m_retired.append(handler);
-                qCDebug(lcServer, "HttpConnectionHandlerPool: Removed connection handler (%p), pool size is now %i",
-                        static_cast<void*>(handler), m_pool.size());
-                break;
+        if (m_stopping)
+            return;
+        for (int i = 0; i < m_loops.size(); ++i) {
+            if (m_loops.at(i)->hasEnded()) {
+                ended.append(m_loops.at(i));
+                m_loops[i] = startLoop();
             }
         }
     }
-    joinRetiredHandlers();
+    for (HttpConnectionLoop* loop : qAsConst(ended)) {
+        qCDebug(lcServer, "HttpConnectionHandlerPool: replaced I/O thread (%p) whose thread ended",
+                static_cast<void*>(loop));
+        loop->wait();
+        delete loop;
+    }
 }
 
-void HttpConnectionHandlerPool::loadSslConfiguration()
+void HttpConnectionHandlerPool::loadSslConfiguration(QSettings* settings)
 {
-    QString keyFileName = settingValue(m_settings, QStringLiteral("sslKeyFile"), QString()).toString();
-    QString certFileName = settingValue(m_settings, QStringLiteral("sslCertFile"), QString()).toString();
+    QString keyFileName = settingValue(settings, QStringLiteral("sslKeyFile"), QString()).toString();
+    QString certFileName = settingValue(settings, QStringLiteral("sslCertFile"), QString()).toString();
     if (keyFileName.isEmpty() || certFileName.isEmpty())
         return;
 
@@ -185,8 +179,8 @@ void HttpConnectionHandlerPool::loadSslConfiguration()
                              "serving without TLS");
         return;
     }
-    keyFileName = resolveUserFile(m_settings, keyFileName);
-    certFileName = resolveUserFile(m_settings, certFileName);
+    keyFileName = resolveUserFile(settings, keyFileName);
+    certFileName = resolveUserFile(settings, certFileName);
 
     QFile certFile(certFileName);
     if (!certFile.open(QIODevice::ReadOnly)) {

@@ -1,7 +1,6 @@
 #include "httplistener.h"
 
 #include "httpconnectionhandlerpool.h"
-#include "locking.h"
 #include "logging.h"
 #include "settings.h"
 
@@ -44,9 +43,10 @@ void HttpListener::retryAfterAcceptError(QAbstractSocket::SocketError error)
 
 HttpListener::~HttpListener()
 {
+    // The I/O threads end first: they accept from this socket too.
+    delete m_pool;
     close();
     qCDebug(lcServer, "HttpListener: closed");
-    delete m_pool;
     qCDebug(lcServer, "HttpListener: destroyed");
 }
 
@@ -57,10 +57,24 @@ void HttpListener::startListening()
     const QString host = settingValue(m_settings, QStringLiteral("host")).toString();
     const quint16 port = quint16(settingValue(m_settings, QStringLiteral("port")).toInt());
     const QHostAddress address = host.isEmpty() ? QHostAddress(QHostAddress::Any) : QHostAddress(host);
-    if (listen(address, port))
-        qCDebug(lcServer, "HttpListener: Listening on port %i", int(serverPort()));
-    else
+    if (!listen(address, port)) {
         qCCritical(lcServer, "HttpListener: Cannot bind on port %i: %s", int(port), qPrintable(errorString()));
+        return;
+    }
+    qCDebug(lcServer, "HttpListener: Listening on port %i", int(serverPort()));
+    // Connections are taken only once this thread's event loop runs, so that
+    // what its owner sets up after the constructor (a request gate, say) is
+    // in place before the first request.
+    pauseAccepting();
+    QMetaObject::invokeMethod(this, &HttpListener::startServing, Qt::QueuedConnection);
+}
+
+// Where they can, the I/O threads accept themselves, without a thread hop
+// per connection; otherwise this listener accepts and hands connections over.
+void HttpListener::startServing()
+{
+    if (isListening() && !m_pool->start(socketDescriptor()))
+        resumeAccepting();
 }
 
 void HttpListener::incomingConnection(tSocketDescriptor socketDescriptor)
@@ -69,13 +83,8 @@ void HttpListener::incomingConnection(tSocketDescriptor socketDescriptor)
         m_acceptFailing = false;
         qCDebug(lcServer, "HttpListener: accepting connections again");
     }
-    HttpConnectionHandler* handler = m_pool ? m_pool->acquireHandler() : nullptr;
-    if (handler) {
-        tsanRelease(handler);
-        QMetaObject::invokeMethod(handler, "handleConnection", Qt::QueuedConnection,
-                                  Q_ARG(quillon::tSocketDescriptor, socketDescriptor));
+    if (m_pool && m_pool->handleConnection(socketDescriptor))
         return;
-    }
 
     qCDebug(lcServer, "HttpListener: Too many incoming connections");
     auto* socket = new QTcpSocket(this);

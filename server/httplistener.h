@@ -1,6 +1,6 @@
 #pragma once
 
-#include "httpconnectionhandler.h"
+#include "socketdescriptor.h"
 
 #include <QTcpServer>
 
@@ -11,8 +11,10 @@ namespace quillon {
 class HttpConnectionHandlerPool;
 class HttpRequestHandler;
 
-// Listens on the configured host and port and hands each accepted connection
-// to an idle connection handler; answers 503 itself when all are busy.
+// Listens on the configured host and port. Its I/O threads accept from the
+// socket themselves where the system allows it; otherwise it accepts and
+// hands each connection to the thread that serves the fewest. Beyond
+// "maxThreads" connections a connection gets 503.
 class HttpListener : public QTcpServer
 {
     Q_OBJECT
@@ -32,6 +34,7 @@ protected:
     void incomingConnection(tSocketDescriptor socketDescriptor) override;
 
 private:
+    void startServing();
     void retryAfterAcceptError(QAbstractSocket::SocketError error);
 
     QSettings* m_settings;

@@ -1,19 +1,28 @@
 #include "httpresponse.h"
 
+#include "logging.h"
 #include "socketoutput.h"
 
+#include <QIODevice>
 #include <QTcpSocket>
 
 namespace quillon {
 
 namespace {
-constexpr qint64 kMaxQueuedBytes = 16384;
+constexpr qint64 kDeviceBlockSize = 65536;
+} // namespace
+
+HttpResponse::HttpResponse(QTcpSocket* socket)
+    : m_socket(socket)
+{
 }
 
-HttpResponse::HttpResponse(QTcpSocket* socket, int stallTimeout)
-    : m_socket(socket)
-    , m_stallTimeout(stallTimeout)
+HttpResponse::~HttpResponse()
 {
+    if (!m_bodyDevice)
+        return;
+    while (!m_bodyDevice->atEnd() && sendRaw(m_bodyDevice->read(kDeviceBlockSize))) {
+    }
 }
 
 void HttpResponse::setHeader(const QByteArray& name, const QByteArray& value)
@@ -71,9 +80,12 @@ void HttpResponse::write(const QByteArray& data, bool lastPart)
     if (lastPart) {
         if (m_chunkedMode)
             sendRaw("0\r\n\r\n");
-        m_socket->flush();
         m_sentLastPart = true;
     }
+    // Each part is handed to the system at once, as much of it as it takes
+    // without waiting: the request handler may take a while for the next.
+    if (m_socket && m_socket->isOpen())
+        m_socket->flush();
 }
 
 bool HttpResponse::hasNoBody() const
@@ -97,24 +109,33 @@ void HttpResponse::sendHeaders()
 
 bool HttpResponse::sendRaw(const QByteArray& data)
 {
-    qint64 written = 0;
-    while (m_socket->isOpen() && written < data.size()) {
-        // Encrypted bytes count too: a TLS peer that stops reading must not
-        // make the queue grow without bound.
-        if (pendingOutput(m_socket) > kMaxQueuedBytes) {
-            // The peer stopped reading (or the connection broke): the worker
-            // thread is given back instead of waiting forever.
-            if (!waitForOutput(m_socket, m_stallTimeout))
-                return false;
-            continue;
-        }
-        // At most the bound at a time: one large write would queue all of it.
-        const qint64 n = m_socket->write(data.constData() + written, qMin(data.size() - written, kMaxQueuedBytes));
-        if (n == -1)
-            return false;
-        written += n;
+    if (!m_socket || !m_socket->isOpen())
+        return false;
+    // Encrypted bytes count too.
+    if (pendingOutput(m_socket) > kMaxQueuedOutput - data.size()) {
+        qCWarning(lcServer, "HttpResponse: the peer has not read %lld bytes of its answer, connection dropped",
+                  pendingOutput(m_socket));
+        m_socket->abort();
+        return false;
     }
-    return true;
+    return m_socket->write(data) == data.size();
+}
+
+void HttpResponse::writeDevice(QIODevice* device)
+{
+    std::unique_ptr<QIODevice> owned(device);
+    if (m_sentHeaders || hasNoBody()) {
+        // The body has begun: the rest goes as ordinary parts.
+        while (!owned->atEnd() && !hasNoBody())
+            write(owned->read(kDeviceBlockSize));
+        return;
+    }
+    m_bodyDevice = std::move(owned);
+    m_headers.insert("Content-Length", QByteArray::number(device->size() - device->pos()));
+    if (!m_headers.contains("Access-Control-Allow-Origin"))
+        m_headers.insert("Access-Control-Allow-Origin", "*");
+    sendHeaders();
+    m_sentLastPart = true;
 }
 
 } // namespace quillon

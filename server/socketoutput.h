@@ -10,10 +10,4 @@ namespace quillon {
 // encrypted and the encrypted ones not yet handed to the system.
 qint64 pendingOutput(QTcpSocket* socket);
 
-// Waits until some of the pending output has left. Gives up, aborting the
-// connection, when nothing left for `stallTimeout` milliseconds or when the
-// thread is asked to stop (QThread::requestInterruption, at shutdown), and
-// returns false then or when the connection ended.
-bool waitForOutput(QTcpSocket* socket, int stallTimeout);
-
 } // namespace quillon

@@ -13,6 +13,8 @@
 #include <QSettings>
 #include <QtDebug>
 
+#include <memory>
+
 namespace quillon {
 
 namespace {
@@ -78,15 +80,15 @@ void StaticFileController::service(HttpRequest& request, HttpResponse& response)
     if (QFileInfo(m_docroot + QString::fromUtf8(path)).isDir())
         path += "/index.html";
 
-    QFile file(m_docroot + QString::fromUtf8(path));
-    qCDebug(lcStaticFiles, "StaticFileController: Open file %s", qPrintable(file.fileName()));
-    if (file.open(QIODevice::ReadOnly)) {
+    auto file = std::make_unique<QFile>(m_docroot + QString::fromUtf8(path));
+    qCDebug(lcStaticFiles, "StaticFileController: Open file %s", qPrintable(file->fileName()));
+    if (file->open(QIODevice::ReadOnly)) {
         setContentType(QString::fromUtf8(path), response);
         setCacheControl(response);
-        if (file.size() <= m_maxCachedFileSize) {
+        if (file->size() <= m_maxCachedFileSize) {
             auto* newEntry = new CacheEntry;
-            while (!file.atEnd() && file.error() == QFileDevice::NoError) {
-                const QByteArray buffer = file.read(kCopyBlockSize);
+            while (!file->atEnd() && file->error() == QFileDevice::NoError) {
+                const QByteArray buffer = file->read(kCopyBlockSize);
                 response.write(buffer);
                 newEntry->document.append(buffer);
             }
@@ -97,12 +99,11 @@ void StaticFileController::service(HttpRequest& request, HttpResponse& response)
             m_cache.insert(cacheKey, newEntry, cost);
             locker.unlock();
         } else {
-            while (!file.atEnd() && file.error() == QFileDevice::NoError)
-                response.write(file.read(kCopyBlockSize));
+            // Read as the peer takes it: a file of any size costs a block.
+            response.writeDevice(file.release());
         }
-        file.close();
-    } else if (file.exists()) {
-        qCWarning(lcStaticFiles, "StaticFileController: Cannot open existing file %s for reading", qPrintable(file.fileName()));
+    } else if (file->exists()) {
+        qCWarning(lcStaticFiles, "StaticFileController: Cannot open existing file %s for reading", qPrintable(file->fileName()));
         response.setStatus(403, "forbidden");
         response.write("403 forbidden", true);
     } else {

@@ -22,6 +22,7 @@
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QWebEnginePage>
 #include <QtDebug>
 
