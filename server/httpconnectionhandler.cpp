@@ -6,6 +6,7 @@
 #include "httprequesthandler.h"
 #include "httpresponse.h"
 #include "logging.h"
+#include "peeraccountfilter.h"
 #include "socketdescriptor.h"
 #include "socketoutput.h"
 #include "sslservercontext.h"
@@ -74,6 +75,16 @@ bool HttpConnectionHandler::adopt(tSocketDescriptor socketDescriptor)
                    qPrintable(m_socket->errorString()));
         socketdescriptor::close(socketDescriptor);
         finish();
+        return false;
+    }
+    // Another account's program is turned away before a byte of it is read.
+    QString refusal;
+    if (!m_loop->peerFilter().admits(m_socket->localAddress(), m_socket->localPort(), m_socket->peerAddress(),
+                                     m_socket->peerPort(), &refusal)) {
+        qCWarning(lcServer, "HttpConnectionHandler: refused %s: only this account's programs may use this server "
+                            "(allowedAccounts names others)",
+                  qPrintable(refusal));
+        abort();
         return false;
     }
     const HttpConnectionSettings& settings = m_loop->settings();

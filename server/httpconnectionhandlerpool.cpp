@@ -25,6 +25,7 @@ constexpr int kShutdownDeadlineMs = 5000;
 HttpConnectionHandlerPool::HttpConnectionHandlerPool(QSettings* settings, HttpRequestHandler* requestHandler)
     : m_requestHandler(requestHandler)
     , m_connectionSettings(HttpConnectionSettings::read(settings))
+    , m_peerFilter(settings)
 {
     // Connections are handed to the loops by queued calls.
     qRegisterMetaType<tSocketDescriptor>("quillon::tSocketDescriptor");

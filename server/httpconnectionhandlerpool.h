@@ -1,6 +1,7 @@
 #pragma once
 
 #include "httpconnectionsettings.h"
+#include "peeraccountfilter.h"
 #include "socketdescriptor.h"
 
 #include <QAtomicInt>
@@ -38,6 +39,7 @@ public:
     const HttpConnectionSettings& connectionSettings() const { return m_connectionSettings; }
     HttpRequestHandler* requestHandler() const { return m_requestHandler; }
     SslServerContext* sslContext() const { return m_sslContext; }
+    const PeerAccountFilter& peerFilter() const { return m_peerFilter; }
 
     // Starts the loops. They accept from the listening socket themselves
     // where the system allows it; false: the listener hands connections over.
@@ -65,6 +67,7 @@ private:
 
     HttpRequestHandler* m_requestHandler;
     HttpConnectionSettings m_connectionSettings;
+    PeerAccountFilter m_peerFilter;
     int m_maxConnections = 100;
     int m_loopCount = 1;
     tSocketDescriptor m_listening = -1;

@@ -61,6 +61,11 @@ SslServerContext* HttpConnectionLoop::sslContext() const
     return m_pool->sslContext();
 }
 
+const PeerAccountFilter& HttpConnectionLoop::peerFilter() const
+{
+    return m_pool->peerFilter();
+}
+
 // Qt does not carry exceptions through its event loop: whatever escapes
 // anyway (a fault in Qt's own socket code, say) ends this loop and its
 // connections, and the pool starts another in its place.

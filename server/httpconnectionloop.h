@@ -16,6 +16,7 @@ class HttpConnectionHandler;
 class HttpConnectionHandlerPool;
 struct HttpConnectionSettings;
 class HttpRequestHandler;
+class PeerAccountFilter;
 class SslServerContext;
 
 // One I/O thread: an event loop that owns many connections. Where the
@@ -45,6 +46,7 @@ public:
     const HttpConnectionSettings& settings() const;
     HttpRequestHandler* requestHandler() const;
     SslServerContext* sslContext() const;
+    const PeerAccountFilter& peerFilter() const;
     qint64 now() const { return m_clock.elapsed(); }
     void watchDeadline(qint64 deadline);
     // A connection no longer counts among maxThreads (it closes).

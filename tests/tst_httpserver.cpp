@@ -3,6 +3,8 @@
 #include "httpconnectionhandlerpool.h"
 #include "httpconnectionloop.h"
 #include "httplistener.h"
+#include "peeraccount.h"
+#include "peeraccountfilter.h"
 #include "locking.h"
 #include "sslservercontext.h"
 #include "staticfilecontroller.h"
@@ -24,6 +26,7 @@
 #include <QTest>
 
 #include <fcntl.h>
+#include <sys/socket.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
@@ -150,6 +153,10 @@ private slots:
     void shutdownDoesNotWaitForStalledPeers();
     void unadoptableDescriptorIsReleased();
     void emptyHostListensOnIpv4AndIpv6();
+    void peerAccountIsFoundByTheExactPair_data();
+    void peerAccountIsFoundByTheExactPair();
+    void otherAccountsAreTurnedAwayUnread_data();
+    void otherAccountsAreTurnedAwayUnread();
     void curlKeepsTheConnectionAlive();
     void tlsServesCurlAndRefusesTls10();
     void tlsSessionsResumeAcrossHandlerThreads();
@@ -1147,6 +1154,107 @@ void TestHttpServer::emptyHostListensOnIpv4AndIpv6()
         socket.write(kSimpleGet);
         QVERIFY(readAtLeast(socket, 10).startsWith("HTTP/1.1 200"));
     }
+}
+
+void TestHttpServer::peerAccountIsFoundByTheExactPair_data()
+{
+    QTest::addColumn<QString>("listenOn");
+    QTest::addColumn<QString>("connectTo");
+    QTest::addColumn<bool>("closeFirst");
+    QTest::newRow("IPv4") << "127.0.0.1" << "127.0.0.1" << false;
+    QTest::newRow("IPv6") << "::1" << "::1" << false;
+    QTest::newRow("IPv4 to a dual-stack listener (v4-mapped)") << "::" << "127.0.0.1" << false;
+    QTest::newRow("a peer that closed before the lookup") << "127.0.0.1" << "127.0.0.1" << true;
+}
+
+// The owner of the peer's socket, found by the exact pair of addresses; a
+// peer that is gone has no owner, and the filter refuses it.
+void TestHttpServer::peerAccountIsFoundByTheExactPair()
+{
+    QFETCH(QString, listenOn);
+    QFETCH(QString, connectTo);
+    QFETCH(bool, closeFirst);
+    QTcpServer server;
+    QVERIFY(server.listen(listenOn == "::" ? QHostAddress(QHostAddress::Any) : QHostAddress(listenOn)));
+    QTcpSocket client;
+    client.connectToHost(QHostAddress(connectTo), server.serverPort());
+    QVERIFY(client.waitForConnected(3000));
+    QVERIFY(server.waitForNewConnection(3000));
+    QTcpSocket* accepted = server.nextPendingConnection();
+    const QHostAddress local = accepted->localAddress();
+    const QHostAddress peer = accepted->peerAddress();
+    const quint16 localPort = accepted->localPort();
+    const quint16 peerPort = accepted->peerPort();
+    if (closeFirst) {
+        // Reset at once, so that no socket of it is left.
+        const linger reset = {1, 0};
+        ::setsockopt(int(client.socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        client.abort();
+    }
+    const PeerAccount owner = PeerAccount::ownerOf(local, localPort, peer, peerPort);
+    QTemporaryDir dir;
+    QSettings settings(dir.filePath("x.ini"), QSettings::IniFormat);
+    QString refusal;
+    const bool admitted = PeerAccountFilter(&settings).admits(local, localPort, peer, peerPort, &refusal);
+    if (closeFirst) {
+        QVERIFY(!owner.found);
+        QVERIFY(!admitted);
+        QVERIFY2(refusal.contains("cannot be found"), qPrintable(refusal));
+    } else {
+        QVERIFY2(owner.found, qPrintable(accepted->peerAddress().toString()));
+        QCOMPARE(owner.id, QString::number(::getuid()));
+        QVERIFY(admitted);
+    }
+    // The server's own end is never taken for the peer's.
+    QVERIFY(!PeerAccount::ownerOf(peer, peerPort, local, localPort + 1).found);
+    // Nor is a peer whose address could not be read.
+    QVERIFY(!PeerAccountFilter(&settings).admits(local, localPort, QHostAddress(), 0, &refusal));
+}
+
+void TestHttpServer::otherAccountsAreTurnedAwayUnread_data()
+{
+    QTest::addColumn<QString>("allowedAccounts");
+    QTest::addColumn<bool>("served");
+    QTest::newRow("the owner alone") << QString() << false;
+    QTest::newRow("the other account listed") << "someone, nobody" << true;
+    QTest::newRow("every account") << "*" << true;
+}
+
+// A program of another account (nobody, started through setpriv) is turned
+// away before its request is read, with one line that names its account,
+// unless the listener lists it.
+void TestHttpServer::otherAccountsAreTurnedAwayUnread()
+{
+    QFETCH(QString, allowedAccounts);
+    QFETCH(bool, served);
+    if (::geteuid() != 0)
+        QSKIP("a program of another account can only be started as root");
+    LogCapture log;
+    ScriptedHandler handler(fixedBody);
+    QVariantMap keys;
+    if (!allowedAccounts.isEmpty())
+        keys.insert("allowedAccounts", allowedAccounts.split(','));
+    ServerThread server(&handler, keys);
+    QVERIFY(server.startAndWait());
+    const char* client = R"(
+import socket, sys
+s = socket.create_connection(('127.0.0.1', int(sys.argv[1])))
+s.sendall(b'GET / HTTP/1.1\r\nHost: x\r\n\r\n')
+s.settimeout(5)
+try:
+    data = s.recv(1000)
+except OSError as e:
+    data = b''
+print(data.decode(errors='replace').split('\r\n')[0] or 'closed')
+)";
+    QProcess other;
+    other.start("setpriv", {"--reuid=nobody", "--regid=nogroup", "--clear-groups", "/usr/bin/python3", "-c", client,
+                            QString::number(server.port())});
+    QVERIFY(other.waitForFinished(15000));
+    const QByteArray answer = other.readAllStandardOutput().trimmed();
+    QCOMPARE(answer, served ? QByteArray("HTTP/1.1 200 OK") : QByteArray("closed"));
+    QCOMPARE(log.count("refused a program of the account nobody"), served ? 0 : 1);
+    QVERIFY(rawclient::get(server.port(), "/").body == "hello");
 }
 
 void TestHttpServer::curlKeepsTheConnectionAlive()

@@ -131,6 +131,8 @@ int main(int argc, char* argv[])
         writer.setValue(QStringLiteral("listener/host"), QStringLiteral("127.0.0.1"));
         writer.setValue(QStringLiteral("listener/port"), port);
         writer.setValue(QStringLiteral("listener/maxRequestSize"), 64 * 1024 * 1024);
+        // The hosted application serves every account of the machine.
+        writer.setValue(QStringLiteral("listener/allowedAccounts"), QStringLiteral("*"));
         writer.setValue(QStringLiteral("listener/sslCertFile"), cert);
         writer.setValue(QStringLiteral("listener/sslKeyFile"), key);
         writer.setValue(QStringLiteral("docroot/path"), root);
