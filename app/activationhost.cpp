@@ -3,7 +3,6 @@
 #include <QHostAddress>
 
 ActivationHost::ActivationHost(const QString& hostAndPort)
-    : m_hostAndPort(hostAndPort)
 {
     const QUrl parsed(QStringLiteral("https://") + hostAndPort + QLatin1Char('/'));
     m_host = parsed.host().toLower();
@@ -22,8 +21,10 @@ bool ActivationHost::isLoopback() const
     return QHostAddress(address).isLoopback();
 }
 
-void ActivationHost::setLocalListener(const QString& listenerHost, int port, bool tls)
+void ActivationHost::setLocalListener(const QString& listenerHost, int port, bool tls, int configuredPort)
 {
+    if (isLoopback() && configuredPort == m_port && port > 0)
+        m_port = port;
     const QString host = listenerHost.toLower();
     const bool sameHost = isLoopback() || (!host.isEmpty() && (host == m_host || QLatin1Char('[') + host + QLatin1Char(']') == m_host));
     m_plain = sameHost && port == m_port && !tls;
@@ -31,7 +32,7 @@ void ActivationHost::setLocalListener(const QString& listenerHost, int port, boo
 
 QUrl ActivationHost::urlWithScheme(const QString& scheme, const QString& query) const
 {
-    QUrl url(scheme + QStringLiteral("://") + m_hostAndPort + QLatin1Char('/'));
+    QUrl url(scheme + QStringLiteral("://") + m_host + (m_port == 443 && scheme == QLatin1String("https") ? QString() : QLatin1Char(':') + QString::number(m_port)) + QLatin1Char('/'));
     if (!query.isEmpty())
         url.setQuery(query);
     return url;

@@ -21,7 +21,10 @@ public:
     bool isLoopback() const;
 
     // Start-up tells where its own listener runs and whether it serves TLS.
-    void setLocalListener(const QString& listenerHost, int port, bool tls);
+    // A loopback activation host at the port the machine's configuration
+    // gives the listener (`configuredPort`) is this listener wherever it
+    // runs: an account with a port of its own is reached there.
+    void setLocalListener(const QString& listenerHost, int port, bool tls, int configuredPort = -1);
 
     // The URL of one call: path "/" and the query.
     QUrl url(const QString& query = QString()) const;
@@ -34,7 +37,6 @@ public:
 private:
     QUrl urlWithScheme(const QString& scheme, const QString& query) const;
 
-    QString m_hostAndPort;
     QString m_host;
     int m_port = 443;
     bool m_plain = false;

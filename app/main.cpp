@@ -2,6 +2,7 @@
 #include "browsersandbox.h"
 #include "deployment.h"
 #include "globals.h"
+#include "listenerfile.h"
 #include "logging.h"
 #include "mainwindow.h"
 
@@ -17,6 +18,8 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
+#include <QHostAddress>
 #include <QMessageBox>
 #include <QSettings>
 #include <QtDebug>
@@ -180,6 +183,16 @@ int main(int argc, char* argv[])
 
     auto* listenerSettings = new QSettings(configFileName, QSettings::IniFormat, &app);
     listenerSettings->beginGroup(QStringLiteral("listener"));
+    // On a machine several accounts share, an account may give its client a
+    // listener of its own ([listener] port=, say) in its own file.
+    const int configuredPort = listenerSettings->value(QStringLiteral("port")).toInt();
+    const QString ownSettingsFile = listenerfile::accountSettingsFile();
+    if (QFileInfo::exists(ownSettingsFile)) {
+        auto* ownListenerSettings = new QSettings(ownSettingsFile, QSettings::IniFormat, &app);
+        ownListenerSettings->beginGroup(QStringLiteral("listener"));
+        quillon::setOverrides(listenerSettings, ownListenerSettings);
+        qCDebug(lcClient, "Listener settings of this account: %s", qPrintable(ownSettingsFile));
+    }
     auto* requestMapper = new RequestMapper(&app, window);
     auto* listener = new quillon::HttpListener(listenerSettings, requestMapper, &app);
     // Connections are taken only once the event loop runs: the gate is in
@@ -188,10 +201,29 @@ int main(int argc, char* argv[])
                      ActivationHost(QStringLiteral(TORVANE_ACTIVATION_HOST)));
     gate.setListeningPort(listener->serverPort());
     requestMapper->setGate(gate);
-    if (listener->isListening())
-        window->setLocalListener(quillon::settingValue(listenerSettings, QStringLiteral("host")).toString(),
-                                 listener->serverPort(),
-                                 listener->connectionPool()->isSslEnabled());
+    if (listener->isListening()) {
+        const QString host = quillon::settingValue(listenerSettings, QStringLiteral("host")).toString();
+        const bool tls = listener->connectionPool()->isSslEnabled();
+        window->setLocalListener(host, listener->serverPort(), tls, configuredPort);
+        QUrl url;
+        url.setScheme(tls ? QStringLiteral("https") : QStringLiteral("http"));
+        const QHostAddress address(host);
+        url.setHost(host.isEmpty() || address == QHostAddress::AnyIPv4 || address == QHostAddress::AnyIPv6
+                        ? QStringLiteral("127.0.0.1")
+                        : host);
+        url.setPort(listener->serverPort());
+        url.setPath(QStringLiteral("/"));
+        listenerfile::writeListening(url);
+    } else {
+        const int port = quillon::settingValue(listenerSettings, QStringLiteral("port")).toInt();
+        qCWarning(lcClient, "The client's server cannot listen on port %i (%s): this account's programs cannot "
+                            "command it. Another account's client may have the port; give this account a port of "
+                            "its own with [listener] port=... in %s",
+                  port, qPrintable(listener->errorString()), qPrintable(ownSettingsFile));
+        listenerfile::writeFailure(port, listener->errorString());
+        window->showListenerUnavailable(port, ownSettingsFile);
+    }
+    QObject::connect(&app, &QCoreApplication::aboutToQuit, &app, [] { listenerfile::remove(); });
 
     // Quitting deletes the closed window with the deferred deletions that
     // follow aboutToQuit, and the application then deletes its children in

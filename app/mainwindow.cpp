@@ -3,8 +3,10 @@
 #include "deployment.h"
 #include "downloadsaver.h"
 #include "floatingwindowflags.h"
+#include "listenerfile.h"
 #include "logging.h"
 #include "logotorvane.h"
+#include "owncopyfilters.h"
 #include "pagerecovery.h"
 #include "urlscheme.h"
 #include "webview.h"
@@ -182,9 +184,11 @@ QString taskListProgram()
 bool MainWindow::isRunning(const QString& process)
 {
     QProcess taskList;
+    // Only this account's copies in this session count.
     taskList.start(taskListProgram(),
-                   {QStringLiteral("/NH"), QStringLiteral("/FO"), QStringLiteral("CSV"), QStringLiteral("/FI"),
-                    QStringLiteral("IMAGENAME eq %1").arg(process)},
+                   QStringList{QStringLiteral("/NH"), QStringLiteral("/FO"), QStringLiteral("CSV"), QStringLiteral("/FI"),
+                               QStringLiteral("IMAGENAME eq %1").arg(process)}
+                       + ownCopyFilters(),
                    QIODevice::ReadWrite);
     taskList.waitForFinished(kTaskListTimeout);
     const QString output = QString::fromUtf8(taskList.readAllStandardOutput());
@@ -192,9 +196,20 @@ bool MainWindow::isRunning(const QString& process)
     return output.split(process).size() > 2;
 }
 
-void MainWindow::setLocalListener(const QString& host, int port, bool tls)
+void MainWindow::setLocalListener(const QString& host, int port, bool tls, int configuredPort)
 {
-    m_activationHost.setLocalListener(host, port, tls);
+    m_activationHost.setLocalListener(host, port, tls, configuredPort);
+}
+
+void MainWindow::showListenerUnavailable(int port, const QString& ownSettingsFile)
+{
+    m_trayIcon->showMessage(QStringLiteral("Torvane APP"),
+                            QStringLiteral("A porta %1 já está em uso (por outra conta ou outro programa): os programas "
+                                           "desta conta não podem comandar o Torvane APP. Para uma porta própria, "
+                                           "escreva [listener] port=... em %2 e abra o Torvane APP de novo.")
+                                .arg(port)
+                                .arg(QDir::toNativeSeparators(ownSettingsFile)),
+                            QSystemTrayIcon::Warning);
 }
 
 // The activation request, then the end of this copy. A loopback activation
@@ -204,8 +219,14 @@ void MainWindow::setLocalListener(const QString& host, int port, bool tls)
 void MainWindow::urlExists(QUrl url_string)
 {
     QList<QUrl> urls = {url_string};
-    if (url_string == m_activationHost.url())
+    if (url_string == m_activationHost.url()) {
         urls = m_activationHost.secondStartUrls();
+        // An account with a listener of its own: its running copy says where
+        // it listens (another account's listener turns it away anyway).
+        const QUrl own = listenerfile::runningListener();
+        if (m_activationHost.isLoopback() && own.isValid() && QFileInfo::exists(listenerfile::accountSettingsFile()))
+            urls.prepend(own);
+    }
     QEventLoop loop;
     QNetworkAccessManager manager;
     QElapsedTimer elapsed;

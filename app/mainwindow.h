@@ -43,8 +43,11 @@ public:
     // What pages may do; configured at start-up, before the event loop.
     ShellPolicy* shellPolicy() { return &m_shellPolicy; }
     // Where the client's own listener runs: the activation and close
-    // requests take its scheme when the activation host is that listener.
-    void setLocalListener(const QString& host, int port, bool tls);
+    // requests take its scheme (and port) when the activation host is that
+    // listener; `configuredPort` is the one the machine's configuration gives.
+    void setLocalListener(const QString& host, int port, bool tls, int configuredPort);
+    // The tray says that this account's programs cannot command the client.
+    void showListenerUnavailable(int port, const QString& ownSettingsFile);
 
 protected slots:
     void adjustLocation();

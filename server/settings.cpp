@@ -3,6 +3,7 @@
 
 #include <QDir>
 #include <QFileInfo>
+#include <QHash>
 #include <QMutex>
 #include <QStandardPaths>
 
@@ -14,12 +15,30 @@ QMutex& settingsMutex()
     static QMutex mutex;
     return mutex;
 }
+
+QHash<QSettings*, QSettings*>& overridden()
+{
+    static QHash<QSettings*, QSettings*> overrides;
+    return overrides;
+}
 } // namespace
 
 QVariant settingValue(QSettings* settings, const QString& key, const QVariant& defaultValue)
 {
     MutexLocker locker(&settingsMutex());
+    QSettings* overrides = overridden().value(settings);
+    if (overrides && overrides->contains(key))
+        return overrides->value(key);
     return settings->value(key, defaultValue);
+}
+
+void setOverrides(QSettings* settings, QSettings* overrides)
+{
+    MutexLocker locker(&settingsMutex());
+    if (overrides)
+        overridden().insert(settings, overrides);
+    else
+        overridden().remove(settings);
 }
 
 QString resolveAgainstSettingsFile(QSettings* settings, const QString& path)

@@ -12,6 +12,11 @@ namespace quillon {
 // which serialises the reads.
 QVariant settingValue(QSettings* settings, const QString& key, const QVariant& defaultValue = QVariant());
 
+// The keys that `overrides` holds (in its current group) are read from it
+// instead of `settings` from now on: an account's own file over the
+// machine's. Both must outlive the reads; null ends it.
+void setOverrides(QSettings* settings, QSettings* overrides);
+
 // Resolves a relative file or directory name against the directory of the
 // configuration file, when the settings come from a file.
 QString resolveAgainstSettingsFile(QSettings* settings, const QString& path);

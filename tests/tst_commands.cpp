@@ -521,21 +521,25 @@ void TestCommands::activationHostTakesTheListenersScheme_data()
     QTest::addColumn<QString>("activationHost");
     QTest::addColumn<QString>("listenerHost");
     QTest::addColumn<int>("listenerPort");
+    QTest::addColumn<int>("configuredPort");
     QTest::addColumn<bool>("tls");
     QTest::addColumn<QString>("closeUrl");
     QTest::addColumn<QString>("secondStart");
-    QTest::newRow("shipped: plain listener") << "localhost:8085" << "127.0.0.1" << 8085 << false
+    QTest::newRow("shipped: plain listener") << "localhost:8085" << "127.0.0.1" << 8085 << 8085 << false
                                              << "http://localhost:8085/?action=close"
                                              << "http://localhost:8085/ https://localhost:8085/";
-    QTest::newRow("TLS listener") << "localhost:8085" << "127.0.0.1" << 8085 << true
+    QTest::newRow("TLS listener") << "localhost:8085" << "127.0.0.1" << 8085 << 8085 << true
                                   << "https://localhost:8085/?action=close"
                                   << "http://localhost:8085/ https://localhost:8085/";
-    QTest::newRow("another local port") << "127.0.0.1:9000" << "127.0.0.1" << 8085 << false
+    QTest::newRow("another local port") << "127.0.0.1:9000" << "127.0.0.1" << 8085 << 8085 << false
                                         << "https://127.0.0.1:9000/?action=close"
                                         << "http://127.0.0.1:9000/ https://127.0.0.1:9000/";
-    QTest::newRow("no listener") << "[::1]:8085" << "" << 0 << false << "https://[::1]:8085/?action=close"
+    QTest::newRow("an account's own port") << "localhost:8085" << "127.0.0.1" << 8086 << 8085 << false
+                                           << "http://localhost:8086/?action=close"
+                                           << "http://localhost:8086/ https://localhost:8086/";
+    QTest::newRow("no listener") << "[::1]:8085" << "" << 0 << 8085 << false << "https://[::1]:8085/?action=close"
                                  << "http://[::1]:8085/ https://[::1]:8085/";
-    QTest::newRow("deployment host") << "service.example" << "127.0.0.1" << 443 << false
+    QTest::newRow("deployment host") << "service.example" << "127.0.0.1" << 443 << 443 << false
                                      << "https://service.example/?action=close" << "https://service.example/";
 }
 
@@ -544,12 +548,13 @@ void TestCommands::activationHostTakesTheListenersScheme()
     QFETCH(QString, activationHost);
     QFETCH(QString, listenerHost);
     QFETCH(int, listenerPort);
+    QFETCH(int, configuredPort);
     QFETCH(bool, tls);
     QFETCH(QString, closeUrl);
     QFETCH(QString, secondStart);
     ActivationHost host(activationHost);
     if (listenerPort)
-        host.setLocalListener(listenerHost, listenerPort, tls);
+        host.setLocalListener(listenerHost, listenerPort, tls, configuredPort);
     QCOMPARE(host.url("action=close").toString(), closeUrl);
     QStringList urls;
     for (const QUrl& url : host.secondStartUrls())

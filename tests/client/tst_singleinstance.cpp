@@ -12,12 +12,16 @@
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QMutex>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QScopeGuard>
 #include <QSettings>
 #include <QTcpServer>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -70,6 +74,7 @@ private slots:
     void execLineEscapesReservedCharacters();
     void linkFromTheEntryBehavesLikeASecondStart();
     void linkOpenedByTheDesktopReachesTheRunningCopy();
+    void anAccountsOwnListenerIsNamedAndReached();
 
 private:
     QString install(const QString& binDir, bool withTaskList = true, bool withConfig = true,
@@ -156,6 +161,9 @@ QProcess* TestSingleInstance::start(const QString& program, const QStringList& a
     environment.insert("QT_LOGGING_RULES", "*.debug=true;qt.*.debug=false");
     environment.insert("XDG_DATA_HOME", m_xdg.filePath("data"));
     environment.insert("XDG_CONFIG_HOME", m_xdg.filePath("config"));
+    QDir().mkpath(m_xdg.filePath("runtime"));
+    QFile::setPermissions(m_xdg.filePath("runtime"), QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+    environment.insert("XDG_RUNTIME_DIR", m_xdg.filePath("runtime"));
     process->setProcessEnvironment(environment);
     process->start(program, arguments);
     m_processes.append(process);
@@ -412,6 +420,70 @@ void TestSingleInstance::linkOpenedByTheDesktopReachesTheRunningCopy()
     QTRY_VERIFY_WITH_TIMEOUT(!m_handler.taken().isEmpty(), 60000);
     QCOMPARE(m_handler.taken(), QStringList{"GET /"});
     QVERIFY(opened->waitForFinished(30000));
+}
+
+// On a machine several accounts share: with the machine's port taken (by
+// the activation host here, another account's client in real life) the
+// client still runs, says so and writes so in its listener file; with a port
+// of its own in the account's settings file it listens there, names it in
+// the file (which only the account may read), and a second start of the
+// account reaches that listener, not the machine's port.
+void TestSingleInstance::anAccountsOwnListenerIsNamedAndReached()
+{
+    const QString program = install(m_dir.filePath("account/bin"));
+    QFile ini(m_dir.filePath("account/bin/TorvaneAPP.ini"));
+    QVERIFY(ini.open(QIODevice::WriteOnly));
+    ini.write("[listener]\nhost=127.0.0.1\nport=" + QByteArray::number(m_listener->serverPort()) + "\n");
+    ini.close();
+    const QString record = m_xdg.filePath("runtime/TorvaneAPP/listener.json");
+    const auto readRecord = [&record] {
+        QFile file(record);
+        return file.open(QIODevice::ReadOnly) ? QJsonDocument::fromJson(file.readAll()).object() : QJsonObject();
+    };
+
+    QString log;
+    QProcess* taken = start(program);
+    QVERIFY2(waitForLog(taken, "cannot listen on port", &log), qPrintable(log));
+    QVERIFY2(log.contains("[listener] port=... in " + m_xdg.filePath("config/TorvaneAPP/TorvaneAPP.ini")), qPrintable(log));
+    QTRY_VERIFY(readRecord().contains("error"));
+    QCOMPARE(readRecord().value("port").toInt(), int(m_listener->serverPort()));
+    QCOMPARE(taken->state(), QProcess::Running);
+    taken->terminate();
+    QVERIFY(taken->waitForFinished(30000));
+    QVERIFY(!QFile::exists(record));
+
+    QDir().mkpath(m_xdg.filePath("config/TorvaneAPP"));
+    QFile own(m_xdg.filePath("config/TorvaneAPP/TorvaneAPP.ini"));
+    QVERIFY(own.open(QIODevice::WriteOnly));
+    own.write("[listener]\nport=0\n");
+    own.close();
+    const auto removeOwn = qScopeGuard([&own] { own.remove(); });
+    log.clear();
+    QProcess* first = start(program);
+    QVERIFY2(waitForLog(first, "Using config file", &log), qPrintable(log));
+    QTRY_VERIFY(readRecord().contains("url"));
+    const QUrl url(readRecord().value("url").toString());
+    QCOMPARE(url.scheme(), QString("http"));
+    QVERIFY(url.port() > 0 && url.port() != m_listener->serverPort());
+    QCOMPARE(QFileInfo(record).permissions() & (QFileDevice::ReadGroup | QFileDevice::ReadOther), QFileDevice::Permissions());
+    QTcpSocket command;
+    command.connectToHost(QHostAddress::LocalHost, quint16(url.port()));
+    QVERIFY(command.waitForConnected(5000));
+    command.write("GET /?comando=ping HTTP/1.1\r\nHost: localhost\r\nConnection: close\r\n\r\n");
+    QByteArray answer;
+    while (command.waitForReadyRead(5000))
+        answer += command.readAll();
+    QVERIFY2(answer.startsWith("HTTP/1.1 200 OK"), answer.constData());
+
+    QProcess* second = start(program);
+    QTRY_VERIFY_WITH_TIMEOUT(second->state() == QProcess::NotRunning, 60000);
+    QCOMPARE(second->exitCode(), 1);
+    const QString secondLog = QString::fromLocal8Bit(second->readAll());
+    QVERIFY2(secondLog.contains("Activation request " + url.toString() + ": answered"), qPrintable(secondLog));
+    QCOMPARE(m_handler.taken(), QStringList());
+    first->terminate();
+    QVERIFY(first->waitForFinished(30000));
+    QVERIFY(!QFile::exists(record));
 }
 
 QTEST_GUILESS_MAIN(TestSingleInstance)

@@ -1,13 +1,18 @@
 // A small stand-in for the Windows "tasklist" program on Linux, enough for
 // the client's running-copy check:
-//   tasklist /NH /FO CSV /FI "IMAGENAME eq NAME"
-// prints one CSV line per running process of that image, read from /proc.
-// As on Windows the name matches without regard to case; a trailing ".exe"
-// in NAME matches the Linux executable name, and is kept in the output.
+//   tasklist /NH /FO CSV /FI "IMAGENAME eq NAME" [/FI "USERNAME eq USER"] [/FI "SESSION eq N"]
+// prints one CSV line per running process that matches every filter, read
+// from /proc. As on Windows the names match without regard to case; a
+// trailing ".exe" in NAME matches the Linux executable name, and is kept in
+// the output; USER may carry a domain ("HOST\user"), which is ignored; a
+// process's user is its real uid, its session the login session the kernel
+// keeps for it (/proc/PID/sessionid).
 #include <dirent.h>
+#include <pwd.h>
 #include <stdio.h>
 #include <string.h>
 #include <strings.h>
+#include <sys/types.h>
 #include <unistd.h>
 
 #include <string>
@@ -42,17 +47,71 @@ std::string executableName(const char* pid)
     return path.substr(path.find_last_of('/') + 1);
 }
 
+// The real uid from the "Uid:" line of /proc/PID/status, or -1.
+long realUid(const char* pid)
+{
+    char file[64];
+    snprintf(file, sizeof(file), "/proc/%s/status", pid);
+    FILE* status = fopen(file, "r");
+    if (!status)
+        return -1;
+    char line[256];
+    long uid = -1;
+    while (fgets(line, sizeof line, status)) {
+        if (sscanf(line, "Uid: %ld", &uid) == 1)
+            break;
+    }
+    fclose(status);
+    return uid;
+}
+
+std::string sessionOf(const char* pid)
+{
+    char file[64];
+    snprintf(file, sizeof(file), "/proc/%s/sessionid", pid);
+    FILE* session = fopen(file, "r");
+    if (!session)
+        return std::string();
+    char value[32] = {0};
+    const bool read = fgets(value, sizeof value, session) != nullptr;
+    fclose(session);
+    return read ? std::string(value, strcspn(value, "\r\n")) : std::string();
+}
+
+std::string userName(long uid)
+{
+    const passwd* entry = getpwuid(uid_t(uid));
+    return entry ? entry->pw_name : std::to_string(uid);
+}
+
+bool startsWith(const char* text, const char* prefix, const char** rest)
+{
+    if (strncasecmp(text, prefix, strlen(prefix)) != 0)
+        return false;
+    *rest = text + strlen(prefix);
+    return true;
+}
+
 } // namespace
 
 int main(int argc, char* argv[])
 {
-    std::string image;
+    std::string image, user, session;
+    bool filterUser = false, filterSession = false;
     for (int i = 1; i < argc; ++i) {
-        if (strcasecmp(argv[i], "/FI") == 0 && i + 1 < argc) {
-            const char* filter = argv[++i];
-            const char* prefix = "IMAGENAME eq ";
-            if (strncasecmp(filter, prefix, strlen(prefix)) == 0)
-                image = filter + strlen(prefix);
+        if (strcasecmp(argv[i], "/FI") != 0 || i + 1 >= argc)
+            continue;
+        const char* value = nullptr;
+        const char* filter = argv[++i];
+        if (startsWith(filter, "IMAGENAME eq ", &value)) {
+            image = value;
+        } else if (startsWith(filter, "USERNAME eq ", &value)) {
+            const char* backslash = strrchr(value, '\\');
+            user = backslash ? backslash + 1 : value;
+            filterUser = true;
+        } else if (startsWith(filter, "SESSION eq ", &value)) {
+            session = value;
+            filterSession = true;
         }
     }
     std::string wanted = image;
@@ -73,7 +132,14 @@ int main(int argc, char* argv[])
         const std::string name = executableName(entry->d_name);
         if (name.empty() || strcasecmp(name.c_str(), wanted.c_str()) != 0)
             continue;
-        printf("\"%s%s\",\"%s\",\"Console\",\"1\",\"0 K\"\r\n", name.c_str(), suffix.c_str(), entry->d_name);
+        const long uid = realUid(entry->d_name);
+        if (filterUser && (uid < 0 || strcasecmp(userName(uid).c_str(), user.c_str()) != 0))
+            continue;
+        const std::string processSession = sessionOf(entry->d_name);
+        if (filterSession && processSession != session)
+            continue;
+        printf("\"%s%s\",\"%s\",\"Console\",\"%s\",\"0 K\"\r\n", name.c_str(), suffix.c_str(), entry->d_name,
+               processSession.empty() ? "0" : processSession.c_str());
         ++found;
     }
     if (proc)
