@@ -12,9 +12,8 @@ struct PeerAccount
     // False when no local socket has that address (a peer on another
     // machine, or one that has gone meanwhile).
     bool found = false;
-    // The user id (Unix) or the user's SID (Windows), and its name.
+    // The user id (Unix) or the user's SID (Windows).
     QString id;
-    QString name;
 
     // The owner of the socket whose own end is `peer` and whose other end is
     // `local`, looked up by that exact pair of addresses.
@@ -22,6 +21,8 @@ struct PeerAccount
                                quint16 peerPort);
     // The account this program runs as.
     static PeerAccount current();
+    // The account's name, for messages.
+    QString name() const;
 };
 
 } // namespace quillon

@@ -29,6 +29,28 @@ QString accountName(uid_t uid)
     return QStringLiteral("uid %1").arg(uid);
 }
 
+// One netlink socket per thread, kept for its lookups.
+thread_local int t_diagnostics = -1;
+
+void dropDiagnosticsSocket()
+{
+    if (t_diagnostics >= 0)
+        ::close(t_diagnostics);
+    t_diagnostics = -1;
+}
+
+int diagnosticsSocket()
+{
+    if (t_diagnostics < 0) {
+        t_diagnostics = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+        if (t_diagnostics >= 0) {
+            const timeval timeout = {kReplyTimeoutMs / 1000, (kReplyTimeoutMs % 1000) * 1000};
+            ::setsockopt(t_diagnostics, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
+        }
+    }
+    return t_diagnostics;
+}
+
 // The address in the byte order and layout inet_diag expects.
 bool putAddress(const QHostAddress& address, int family, __be32 (&to)[4])
 {
@@ -72,11 +94,9 @@ bool lookUp(int family, const QHostAddress& local, quint16 localPort, const QHos
     if (!putAddress(peer, family, query.request.id.idiag_src) || !putAddress(local, family, query.request.id.idiag_dst))
         return false;
 
-    const int diag = ::socket(AF_NETLINK, SOCK_DGRAM | SOCK_CLOEXEC, NETLINK_SOCK_DIAG);
+    const int diag = diagnosticsSocket();
     if (diag < 0)
         return false;
-    const timeval timeout = {kReplyTimeoutMs / 1000, (kReplyTimeoutMs % 1000) * 1000};
-    ::setsockopt(diag, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
     sockaddr_nl kernel = {};
     kernel.nl_family = AF_NETLINK;
     bool found = false;
@@ -92,8 +112,9 @@ bool lookUp(int family, const QHostAddress& local, quint16 localPort, const QHos
             found = true;
             break;
         }
+    } else {
+        dropDiagnosticsSocket();
     }
-    ::close(diag);
     return found;
 }
 } // namespace
@@ -113,7 +134,6 @@ PeerAccount PeerAccount::ownerOf(const QHostAddress& local, quint16 localPort, c
         return account;
     account.found = true;
     account.id = QString::number(owner);
-    account.name = accountName(owner);
     return account;
 }
 
@@ -122,8 +142,14 @@ PeerAccount PeerAccount::current()
     PeerAccount account;
     account.found = true;
     account.id = QString::number(::getuid());
-    account.name = accountName(::getuid());
     return account;
+}
+
+QString PeerAccount::name() const
+{
+    bool number = false;
+    const uint uid = id.toUInt(&number);
+    return number ? accountName(uid) : id;
 }
 
 } // namespace quillon

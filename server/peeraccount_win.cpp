@@ -35,13 +35,6 @@ PeerAccount describe(PSID sid)
         account.id = QString::fromWCharArray(text);
         LocalFree(text);
     }
-    wchar_t name[256], domain[256];
-    DWORD nameSize = 256, domainSize = 256;
-    SID_NAME_USE use;
-    if (LookupAccountSidW(nullptr, sid, name, &nameSize, domain, &domainSize, &use))
-        account.name = QString::fromWCharArray(domain) + QLatin1Char('\\') + QString::fromWCharArray(name);
-    else
-        account.name = account.id;
     return account;
 }
 } // namespace
@@ -60,13 +53,27 @@ PeerAccount PeerAccount::ownerOf(const QHostAddress& local, quint16 localPort, c
         // A process whose token this account may not read is not its own.
         PeerAccount account;
         account.found = true;
-        account.id = QStringLiteral("process %1").arg(processId);
-        account.name = QStringLiteral("an account this one may not look into");
+        account.id = QStringLiteral("the owner of process %1, which this account may not look into").arg(processId);
         return account;
     }
     const PeerAccount account = describe(sid);
     LocalFree(sid);
     return account;
+}
+
+QString PeerAccount::name() const
+{
+    PSID sid = nullptr;
+    if (!ConvertStringSidToSidW(reinterpret_cast<LPCWSTR>(id.utf16()), &sid))
+        return id;
+    wchar_t name[256], domain[256];
+    DWORD nameSize = 256, domainSize = 256;
+    SID_NAME_USE use;
+    QString result = id;
+    if (LookupAccountSidW(nullptr, sid, name, &nameSize, domain, &domainSize, &use))
+        result = QString::fromWCharArray(domain) + QLatin1Char('\\') + QString::fromWCharArray(name);
+    LocalFree(sid);
+    return result;
 }
 
 PeerAccount PeerAccount::current()

@@ -30,9 +30,12 @@ bool PeerAccountFilter::admits(const QHostAddress& local, quint16 localPort, con
     }
     const PeerAccount owner = PeerAccount::ownerOf(local, localPort, peer, peerPort);
     if (owner.found) {
-        if (owner.id == m_ownId || m_allowed.contains(owner.id) || m_allowed.contains(owner.name, Qt::CaseInsensitive))
+        if (owner.id == m_ownId || m_allowed.contains(owner.id))
             return true;
-        *refusal = QStringLiteral("a program of the account %1 (%2)").arg(owner.name, owner.id);
+        const QString name = owner.name();
+        if (m_allowed.contains(name, Qt::CaseInsensitive))
+            return true;
+        *refusal = QStringLiteral("a program of the account %1 (%2)").arg(name, owner.id);
         return false;
     }
     // Fail closed for this machine's own addresses, loopback or not.
