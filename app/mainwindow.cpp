@@ -6,7 +6,7 @@
 #include "listenerfile.h"
 #include "logging.h"
 #include "logotorvane.h"
-#include "owncopyfilters.h"
+#include "runningcopy.h"
 #include "pagerecovery.h"
 #include "urlscheme.h"
 #include "webview.h"
@@ -22,7 +22,6 @@
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
-#include <QProcess>
 #include <QSslConfiguration>
 #include <QThread>
 #include <QTimer>
@@ -159,41 +158,14 @@ void MainWindow::javascript()
 }
 
 namespace {
-constexpr int kTaskListTimeout = 30000;
 // A host that accepts the connection and never answers must not keep an
 // invisible second copy alive.
 constexpr int kActivationTimeout = 30000;
-
-QString taskListProgram()
-{
-#ifdef Q_OS_WIN
-    return QStringLiteral("tasklist");
-#else
-    // Our own stand-in for the Windows program: beside the client in a build
-    // tree, in the client's own program folder when installed.
-    for (const QString& candidate : {QCoreApplication::applicationDirPath() + QStringLiteral("/tasklist"),
-                                     QStringLiteral(TORVANE_LIBEXEC_DIR "/tasklist")}) {
-        if (QFileInfo::exists(candidate))
-            return candidate;
-    }
-    return QStringLiteral("tasklist");
-#endif
-}
 } // namespace
 
 bool MainWindow::isRunning(const QString& process)
 {
-    QProcess taskList;
-    // Only this account's copies in this session count.
-    taskList.start(taskListProgram(),
-                   QStringList{QStringLiteral("/NH"), QStringLiteral("/FO"), QStringLiteral("CSV"), QStringLiteral("/FI"),
-                               QStringLiteral("IMAGENAME eq %1").arg(process)}
-                       + ownCopyFilters(),
-                   QIODevice::ReadWrite);
-    taskList.waitForFinished(kTaskListTimeout);
-    const QString output = QString::fromUtf8(taskList.readAllStandardOutput());
-    // The running client itself is one of the listed processes.
-    return output.split(process).size() > 2;
+    return anotherCopyRuns(process);
 }
 
 void MainWindow::setLocalListener(const QString& host, int port, bool tls, int configuredPort)

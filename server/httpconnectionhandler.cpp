@@ -11,7 +11,7 @@
 #include "socketoutput.h"
 #include "sslservercontext.h"
 
-#include <QSslSocket>
+#include <QTcpSocket>
 
 namespace quillon {
 
@@ -63,9 +63,7 @@ bool HttpConnectionHandler::adopt(tSocketDescriptor socketDescriptor)
     qCDebug(lcServer, "HttpConnectionHandler (%p): handle new connection", static_cast<void*>(this));
     SslServerContext* sslContext = m_loop->sslContext();
     if (sslContext) {
-        auto* sslSocket = new QSslSocket;
-        sslSocket->setSslConfiguration(sslContext->configuration());
-        m_socket = sslSocket;
+        m_socket = sslContext->createSocket(this, [this] { outputWritten(); });
         m_tls = true;
     } else {
         m_socket = new QTcpSocket;
@@ -93,15 +91,13 @@ bool HttpConnectionHandler::adopt(tSocketDescriptor socketDescriptor)
     connect(m_socket, &QTcpSocket::bytesWritten, this, &HttpConnectionHandler::outputWritten);
     connect(m_socket, &QTcpSocket::disconnected, this, &HttpConnectionHandler::disconnected);
     if (m_tls) {
-        auto* sslSocket = static_cast<QSslSocket*>(m_socket);
-        connect(sslSocket, &QSslSocket::encryptedBytesWritten, this, &HttpConnectionHandler::outputWritten);
         // Small answers on a kept-alive connection must not wait for the
         // peer's delayed acknowledgement; a plain connection sets it after its
         // first answer, which leaves at once anyway.
         m_socket->setSocketOption(QAbstractSocket::LowDelayOption, 1);
         m_lowDelay = true;
         qCDebug(lcServer, "HttpConnectionHandler (%p): Starting encryption", static_cast<void*>(this));
-        sslContext->startServerEncryption(sslSocket);
+        sslContext->startServerEncryption(m_socket);
     }
     setState(State::Idle, settings.keepAliveTimeout);
     return true;

@@ -7,11 +7,6 @@
 #include "sslservercontext.h"
 
 #include <QDeadlineTimer>
-#include <QFile>
-#include <QSslCertificate>
-#include <QSslConfiguration>
-#include <QSslKey>
-#include <QSslSocket>
 #include <QThread>
 #include <QtDebug>
 
@@ -31,7 +26,7 @@ HttpConnectionHandlerPool::HttpConnectionHandlerPool(QSettings* settings, HttpRe
     qRegisterMetaType<tSocketDescriptor>("quillon::tSocketDescriptor");
     m_maxConnections = settingValue(settings, QStringLiteral("maxThreads"), 100).toInt();
     m_loopCount = qMax(1, settingValue(settings, QStringLiteral("ioThreads"), QThread::idealThreadCount()).toInt());
-    loadSslConfiguration(settings);
+    m_sslContext = SslServerContext::fromSettings(settings);
 }
 
 HttpConnectionHandlerPool::~HttpConnectionHandlerPool()
@@ -164,49 +159,6 @@ void HttpConnectionHandlerPool::replaceEndedLoops()
         loop->wait();
         delete loop;
     }
-}
-
-void HttpConnectionHandlerPool::loadSslConfiguration(QSettings* settings)
-{
-    QString keyFileName = settingValue(settings, QStringLiteral("sslKeyFile"), QString()).toString();
-    QString certFileName = settingValue(settings, QStringLiteral("sslCertFile"), QString()).toString();
-    if (keyFileName.isEmpty() || certFileName.isEmpty())
-        return;
-
-    // Without a TLS library a socket would stay plain while the log said
-    // otherwise: TLS is off, as for unreadable files.
-    if (!QSslSocket::supportsSsl()) {
-        qCCritical(lcServer, "HttpConnectionHandlerPool: TLS is not available (no usable OpenSSL library), "
-                             "serving without TLS");
-        return;
-    }
-    keyFileName = resolveUserFile(settings, keyFileName);
-    certFileName = resolveUserFile(settings, certFileName);
-
-    QFile certFile(certFileName);
-    if (!certFile.open(QIODevice::ReadOnly)) {
-        qCCritical(lcServer, "HttpConnectionHandlerPool: cannot open sslCertFile %s", qPrintable(certFileName));
-        return;
-    }
-    QSslCertificate certificate(&certFile, QSsl::Pem);
-    certFile.close();
-
-    QFile keyFile(keyFileName);
-    if (!keyFile.open(QIODevice::ReadOnly)) {
-        qCCritical(lcServer, "HttpConnectionHandlerPool: cannot open sslKeyFile %s", qPrintable(keyFileName));
-        return;
-    }
-    QSslKey sslKey(&keyFile, QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey);
-    keyFile.close();
-
-    QSslConfiguration configuration;
-    configuration.setLocalCertificate(certificate);
-    configuration.setPrivateKey(sslKey);
-    configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
-    // Only protocols that current clients still accept: TLS 1.2 and later.
-    configuration.setProtocol(QSsl::TlsV1_2OrLater);
-    m_sslContext = new SslServerContext(configuration);
-    qCDebug(lcServer, "HttpConnectionHandlerPool: SSL settings loaded");
 }
 
 } // namespace quillon

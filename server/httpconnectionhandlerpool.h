@@ -61,7 +61,6 @@ private slots:
     void replaceEndedLoops();
 
 private:
-    void loadSslConfiguration(QSettings* settings);
     HttpConnectionLoop* startLoop();
     HttpConnectionLoop* leastLoaded(HttpConnectionLoop* preferred) const;
 

@@ -1,15 +1,14 @@
 #include "socketoutput.h"
 
-#include <QSslSocket>
+#include "sslservercontext.h"
+
+#include <QTcpSocket>
 
 namespace quillon {
 
 qint64 pendingOutput(QTcpSocket* socket)
 {
-    qint64 pending = socket->bytesToWrite();
-    if (auto* ssl = qobject_cast<QSslSocket*>(socket))
-        pending += ssl->encryptedBytesToWrite();
-    return pending;
+    return socket->bytesToWrite() + SslServerContext::encryptedBytesToWrite(socket);
 }
 
 } // namespace quillon

@@ -2,7 +2,11 @@
 
 #include "locking.h"
 #include "logging.h"
+#include "settings.h"
 
+#include <QFile>
+#include <QSslCertificate>
+#include <QSslKey>
 #include <QSslSocket>
 
 #ifdef Q_OS_UNIX
@@ -66,8 +70,67 @@ SslServerContext::SslServerContext(const QSslConfiguration& configuration)
 
 SslServerContext::~SslServerContext() = default;
 
-void SslServerContext::startServerEncryption(QSslSocket* socket)
+SslServerContext* SslServerContext::fromSettings(QSettings* settings)
 {
+    QString keyFileName = settingValue(settings, QStringLiteral("sslKeyFile"), QString()).toString();
+    QString certFileName = settingValue(settings, QStringLiteral("sslCertFile"), QString()).toString();
+    if (keyFileName.isEmpty() || certFileName.isEmpty())
+        return nullptr;
+
+    // Without a TLS library a socket would stay plain while the log said
+    // otherwise: TLS is off, as for unreadable files.
+    if (!QSslSocket::supportsSsl()) {
+        qCCritical(lcServer, "HttpConnectionHandlerPool: TLS is not available (no usable OpenSSL library), "
+                             "serving without TLS");
+        return nullptr;
+    }
+    keyFileName = resolveUserFile(settings, keyFileName);
+    certFileName = resolveUserFile(settings, certFileName);
+
+    QFile certFile(certFileName);
+    if (!certFile.open(QIODevice::ReadOnly)) {
+        qCCritical(lcServer, "HttpConnectionHandlerPool: cannot open sslCertFile %s", qPrintable(certFileName));
+        return nullptr;
+    }
+    QSslCertificate certificate(&certFile, QSsl::Pem);
+    certFile.close();
+
+    QFile keyFile(keyFileName);
+    if (!keyFile.open(QIODevice::ReadOnly)) {
+        qCCritical(lcServer, "HttpConnectionHandlerPool: cannot open sslKeyFile %s", qPrintable(keyFileName));
+        return nullptr;
+    }
+    QSslKey sslKey(&keyFile, QSsl::Rsa, QSsl::Pem, QSsl::PrivateKey);
+    keyFile.close();
+
+    QSslConfiguration configuration;
+    configuration.setLocalCertificate(certificate);
+    configuration.setPrivateKey(sslKey);
+    configuration.setPeerVerifyMode(QSslSocket::VerifyNone);
+    // Only protocols that current clients still accept: TLS 1.2 and later.
+    configuration.setProtocol(QSsl::TlsV1_2OrLater);
+    qCDebug(lcServer, "HttpConnectionHandlerPool: SSL settings loaded");
+    return new SslServerContext(configuration);
+}
+
+QTcpSocket* SslServerContext::createSocket(QObject* context, std::function<void()> encryptedProgress) const
+{
+    auto* socket = new QSslSocket;
+    socket->setSslConfiguration(m_configuration);
+    QObject::connect(socket, &QSslSocket::encryptedBytesWritten, context,
+                     [progress = std::move(encryptedProgress)](qint64) { progress(); });
+    return socket;
+}
+
+qint64 SslServerContext::encryptedBytesToWrite(QTcpSocket* socket)
+{
+    auto* ssl = qobject_cast<QSslSocket*>(socket);
+    return ssl ? ssl->encryptedBytesToWrite() : 0;
+}
+
+void SslServerContext::startServerEncryption(QTcpSocket* plainSocket)
+{
+    auto* socket = static_cast<QSslSocket*>(plainSocket);
 #ifdef QUILLON_SHARED_SSL_CONTEXT
     if (m_sharing) {
         QSharedPointer<QSslContext>& context = contextOf(socket);

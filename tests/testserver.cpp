@@ -9,7 +9,14 @@
 #include <QElapsedTimer>
 #include <QSettings>
 #include <QTcpSocket>
+#if QT_CONFIG(ssl)
+#include <QSslSocket>
+#endif
 #include <QTest>
+
+#ifdef Q_OS_WIN
+#include <windows.h>
+#endif
 
 namespace {
 QMutex logMutex;
@@ -150,6 +157,35 @@ bool joinThread(QThread* thread, int timeoutMs)
     const bool joined = thread->wait(timeoutMs);
     quillon::tsanAcquire(thread);
     return joined;
+}
+
+bool runningUnderWine()
+{
+#ifdef Q_OS_WIN
+    return GetProcAddress(GetModuleHandleA("ntdll.dll"), "wine_get_version") != nullptr;
+#else
+    return false;
+#endif
+}
+
+std::unique_ptr<QTcpSocket> connectClient(quint16 port, bool tls, qint64 readBufferSize)
+{
+#if QT_CONFIG(ssl)
+    if (tls) {
+        auto socket = std::make_unique<QSslSocket>();
+        socket->setReadBufferSize(readBufferSize);
+        socket->setPeerVerifyMode(QSslSocket::VerifyNone);
+        socket->connectToHostEncrypted(QStringLiteral("127.0.0.1"), port);
+        return socket->waitForEncrypted(5000) ? std::move(socket) : nullptr;
+    }
+#else
+    if (tls)
+        return nullptr;
+#endif
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->setReadBufferSize(readBufferSize);
+    socket->connectToHost(QHostAddress::LocalHost, port);
+    return socket->waitForConnected(3000) ? std::move(socket) : nullptr;
 }
 
 std::unique_ptr<quillon::HttpRequest> parseRequest(const QByteArray& bytes, int maxSize, int maxMultiPartSize)

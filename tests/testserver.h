@@ -6,6 +6,8 @@
 #include "httpresponse.h"
 
 #include <QMap>
+#include <QTest>
+#include <QtNetwork/qtnetworkglobal.h>
 #include <QMutex>
 #include <QSemaphore>
 #include <QStringList>
@@ -15,9 +17,29 @@
 #include <functional>
 #include <memory>
 
+class QTcpSocket;
+
 namespace quillon {
 class HttpListener;
 }
+
+// A row that cannot hold on Windows (it needs /proc, POSIX calls, Linux
+// programs or heap statistics) skips there and says why; the Windows runner
+// counts the skips.
+#ifdef Q_OS_WIN
+#define SKIP_ON_WINDOWS(reason) QSKIP("not on Windows: " reason)
+#else
+#define SKIP_ON_WINDOWS(reason)
+#endif
+// Whether this Windows program runs under Wine (false elsewhere).
+bool runningUnderWine();
+
+// Rows over TLS skip in a build whose Qt has no TLS.
+#if QT_CONFIG(ssl)
+#define SKIP_WITHOUT_TLS()
+#else
+#define SKIP_WITHOUT_TLS() QSKIP("this build has no TLS library")
+#endif
 
 // Request handler whose behaviour a test sets with a function.
 class ScriptedHandler : public quillon::HttpRequestHandler
@@ -81,6 +103,10 @@ private:
 QThread* createThread(std::function<void()> body);
 void startThread(QThread* thread);
 bool joinThread(QThread* thread, int timeoutMs);
+
+// A client connected to 127.0.0.1:port, over TLS (any certificate) or plain;
+// null when it does not connect.
+std::unique_ptr<QTcpSocket> connectClient(quint16 port, bool tls, qint64 readBufferSize = 0);
 
 // Parses a whole request from memory, the way the connection handler feeds it.
 std::unique_ptr<quillon::HttpRequest> parseRequest(const QByteArray& bytes, int maxSize = 16000, int maxMultiPartSize = 1000000);

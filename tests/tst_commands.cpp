@@ -394,6 +394,7 @@ void TestCommands::onlyLanguageTagsChooseTheTemplate()
 // use: a normal exit, and nothing for a sanitizer to report.
 void TestCommands::endsInOrderWithRequestsInFlight()
 {
+    SKIP_ON_WINDOWS("it ends the server with SIGTERM");
     // Its output (a line per command) goes to a file, so that it never waits
     // for this test to read a pipe.
     QProcess server;
@@ -504,16 +505,21 @@ void TestCommands::gateDecidesWhoMayCommand()
     QFETCH(bool, commands);
     QFETCH(QByteArray, answerHas);
     const QByteArray port = QByteArray::number(m_server->port());
-    const QByteArray answer =
-        rawclient::exchange(m_server->port(), head.replace("PORT", port) + "Connection: close\r\n\r\n");
+    // This row's own mark: a command that an earlier test left on its way
+    // is not taken for one of this row.
+    static int row = 0;
+    const QByteArray mark = "row" + QByteArray::number(++row);
+    const QByteArray answer = rawclient::exchange(
+        m_server->port(), head.replace("PORT", port).replace("n=1", "n=" + mark) + "Connection: close\r\n\r\n");
     QVERIFY2(answer.startsWith("HTTP/1.1 " + QByteArray::number(status) + ' '), answer.constData());
     QVERIFY2(answer.contains(answerHas), answer.constData());
     if (status == 204)
         QVERIFY(!answer.contains("Content-Length") && answer.endsWith("\r\n\r\n"));
-    // A command of a local program afterwards is the last to arrive.
-    get("/?after=1");
-    QTRY_VERIFY(!m_receiver.received.isEmpty() && m_receiver.received.last().contains("after"));
-    QCOMPARE(m_receiver.received.size(), commands ? 2 : 1);
+    // A command of a local program afterwards comes after it.
+    get("/?after=" + mark);
+    const QString after = "\"after\":\"" + QString::fromLatin1(mark) + '"';
+    QTRY_VERIFY(!m_receiver.received.filter(after).isEmpty());
+    QCOMPARE(m_receiver.received.filter("\"n\":\"" + QString::fromLatin1(mark) + '"').size(), commands ? 1 : 0);
 }
 
 void TestCommands::activationHostTakesTheListenersScheme_data()

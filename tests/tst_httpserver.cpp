@@ -16,8 +16,9 @@
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSettings>
+#if QT_CONFIG(ssl)
 #include <QSslConfiguration>
-#include <QSslSocket>
+#endif
 #include <QTemporaryDir>
 #include <QStandardPaths>
 #include <QTcpSocket>
@@ -25,10 +26,16 @@
 #include <QTcpServer>
 #include <QTest>
 
+#ifdef Q_OS_UNIX
 #include <fcntl.h>
-#include <sys/socket.h>
 #include <sys/resource.h>
+#include <sys/socket.h>
 #include <unistd.h>
+inline int socketOf(const QTcpSocket&) { return 0; }
+#else
+#include <winsock2.h>
+inline SOCKET socketOf(const QTcpSocket&) { return 0; }
+#endif
 
 #include <atomic>
 #include <cstdlib>
@@ -450,6 +457,7 @@ void TestHttpServer::heldRequestsStayWithinTheirLimit_data()
 // most, whatever their shape.
 void TestHttpServer::heldRequestsStayWithinTheirLimit()
 {
+    SKIP_ON_WINDOWS("it measures the heap with glibc's statistics");
     QFETCH(QByteArray, header);
     constexpr int kConnections = 20;
     constexpr qint64 kLimitPerRequest = 40 * 16000;
@@ -493,6 +501,7 @@ qint64 committedKiB()
 // none makes the server reserve memory for the body.
 void TestHttpServer::hugeContentLengthsHeldOpenReserveNothing()
 {
+    SKIP_ON_WINDOWS("it measures committed memory in /proc");
     ScriptedHandler handler(fixedBody);
     ServerThread server(&handler, {});
     QVERIFY(server.startAndWait());
@@ -734,6 +743,8 @@ void TestHttpServer::stalledReaderReleasesTheWorker()
         }
         response.write("done", true);
     });
+    if (tls)
+        SKIP_WITHOUT_TLS();
     QVariantMap keys{{"maxThreads", 1}, {"readTimeout", 500}, {"ioThreads", 1}};
     if (tls)
         keys.insert({{"sslKeyFile", "key.pem"}, {"sslCertFile", "cert.pem"}});
@@ -741,32 +752,18 @@ void TestHttpServer::stalledReaderReleasesTheWorker()
     QVERIFY(!tls || makeCertificate(server.iniDirectory()));
     QVERIFY(server.startAndWait());
 
-    QSslSocket stalled;
-    stalled.setReadBufferSize(4096);
-    if (tls) {
-        stalled.setPeerVerifyMode(QSslSocket::VerifyNone);
-        stalled.connectToHostEncrypted("127.0.0.1", server.port());
-        QVERIFY(stalled.waitForEncrypted(5000));
-    } else {
-        QVERIFY(connectTo(stalled, server.port()));
-    }
-    stalled.write("GET /big HTTP/1.1\r\nHost: x\r\n\r\n");
-    stalled.waitForBytesWritten(1000);
+    const std::unique_ptr<QTcpSocket> stalled = connectClient(server.port(), tls, 4096);
+    QVERIFY(stalled);
+    stalled->write("GET /big HTTP/1.1\r\nHost: x\r\n\r\n");
+    stalled->waitForBytesWritten(1000);
     // Never read: the worker must give up and become free again.
     QElapsedTimer timer;
     timer.start();
     QByteArray answer;
     while (timer.elapsed() < 15000) {
-        if (tls) {
-            QSslSocket probe;
-            probe.setPeerVerifyMode(QSslSocket::VerifyNone);
-            probe.connectToHostEncrypted("127.0.0.1", server.port());
-            if (probe.waitForEncrypted(2000)) {
-                probe.write("GET /small HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
-                answer = readAtLeast(probe, 1000, 2000);
-            }
-        } else {
-            answer = rawclient::exchange(server.port(), "GET /small HTTP/1.1\r\nConnection: close\r\n\r\n", 2000);
+        if (const std::unique_ptr<QTcpSocket> probe = connectClient(server.port(), tls)) {
+            probe->write("GET /small HTTP/1.1\r\nHost: x\r\nConnection: close\r\n\r\n");
+            answer = readAtLeast(*probe, 1000, 2000);
         }
         if (answer.startsWith("HTTP/1.1 200"))
             break;
@@ -826,20 +823,17 @@ void TestHttpServer::answerInPartsArrivesWholeBeforePipelinedOnes()
         }
         response.write(request.path(), true);
     });
+    if (tls)
+        SKIP_WITHOUT_TLS();
     QVariantMap keys{{"ioThreads", 1}};
     if (tls)
         keys.insert({{"sslKeyFile", "key.pem"}, {"sslCertFile", "cert.pem"}});
     ServerThread server(&handler, keys);
     QVERIFY(!tls || makeCertificate(server.iniDirectory()));
     QVERIFY(server.startAndWait());
-    QSslSocket client;
-    if (tls) {
-        client.setPeerVerifyMode(QSslSocket::VerifyNone);
-        client.connectToHostEncrypted("127.0.0.1", server.port());
-        QVERIFY(client.waitForEncrypted(5000));
-    } else {
-        QVERIFY(connectTo(client, server.port()));
-    }
+    const std::unique_ptr<QTcpSocket> connected = connectClient(server.port(), tls);
+    QVERIFY(connected);
+    QTcpSocket& client = *connected;
     client.write("GET /parts HTTP/1.1\r\n\r\nGET /a HTTP/1.1\r\n\r\nGET /b HTTP/1.1\r\n\r\n");
     QByteArray expected = "HTTP/1.1 200 OK\r\nTransfer-Encoding: chunked\r\n\r\n";
     for (int i = 0; i < 64; ++i)
@@ -895,8 +889,10 @@ void TestHttpServer::largeFileIsReadAsThePeerTakesIt()
         answer += client.readAll();
     QCOMPARE(answer.size() - headerEnd, content.size());
     QVERIFY(answer.mid(headerEnd) == content);
+#ifndef Q_OS_WIN
     qInfo("a 24 MiB file: the heap grew by %lld KiB at most", grown >> 10);
     QVERIFY2(grown < (8 << 20), qPrintable(QString::number(grown)));
+#endif
 }
 
 // Over TLS a socket reports new data from inside its waits for written
@@ -953,6 +949,7 @@ print(data.count(b'HTTP/1.1 200 OK'), len(data), data.endswith(b'small'))
 // hold neither its input nor the answers beyond bounded buffers.
 void TestHttpServer::memoryIsBoundedWhileAnswersAreBlocked()
 {
+    SKIP_ON_WINDOWS("it measures committed memory in /proc");
     ScriptedHandler handler([](HttpRequest&, HttpResponse& response) { response.write(QByteArray(32 << 20, 'x'), true); });
     ServerThread server(&handler, {{"readTimeout", 60000}});
     QVERIFY(server.startAndWait());
@@ -1037,6 +1034,8 @@ void TestHttpServer::runningOutOfDescriptorsIsNeverPermanent()
         QCOMPARE(log.count("cannot accept connections"), 1);
     }
 
+    SKIP_ON_WINDOWS("its descriptor limit is a POSIX one (setrlimit)");
+#ifdef Q_OS_UNIX
     log.clear();
     ServerThread server(&handler, {});
     QVERIFY(server.startAndWait());
@@ -1065,6 +1064,7 @@ void TestHttpServer::runningOutOfDescriptorsIsNeverPermanent()
     client.write(kSimpleGet);
     QVERIFY(readAtLeast(client, 67).endsWith("hello"));
     QVERIFY(log.waitFor("accepting connections again"));
+#endif
 }
 
 namespace {
@@ -1149,6 +1149,9 @@ void TestHttpServer::emptyHostListensOnIpv4AndIpv6()
     ServerThread server(&handler, {{"host", QString()}});
     QVERIFY(server.startAndWait());
     for (const QHostAddress& address : {QHostAddress(QHostAddress::LocalHost), QHostAddress(QHostAddress::LocalHostIPv6)}) {
+        // Wine names no owner of an IPv6 connection: such a local peer is refused.
+        if (address.protocol() == QAbstractSocket::IPv6Protocol && runningUnderWine())
+            QSKIP("Wine's TCP table names no owning process for IPv6 connections");
         QTcpSocket socket;
         QVERIFY2(connectTo(socket, server.port(), address), qPrintable(address.toString()));
         socket.write(kSimpleGet);
@@ -1174,6 +1177,8 @@ void TestHttpServer::peerAccountIsFoundByTheExactPair()
     QFETCH(QString, listenOn);
     QFETCH(QString, connectTo);
     QFETCH(bool, closeFirst);
+    if (listenOn == "::1" && runningUnderWine())
+        QSKIP("Wine's TCP table names no owning process for IPv6 connections");
     QTcpServer server;
     QVERIFY(server.listen(listenOn == "::" ? QHostAddress(QHostAddress::Any) : QHostAddress(listenOn)));
     QTcpSocket client;
@@ -1188,7 +1193,8 @@ void TestHttpServer::peerAccountIsFoundByTheExactPair()
     if (closeFirst) {
         // Reset at once, so that no socket of it is left.
         const linger reset = {1, 0};
-        ::setsockopt(int(client.socketDescriptor()), SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+        ::setsockopt(decltype(socketOf(client))(client.socketDescriptor()), SOL_SOCKET, SO_LINGER,
+                     reinterpret_cast<const char*>(&reset), sizeof reset);
         client.abort();
     }
     const PeerAccount owner = PeerAccount::ownerOf(local, localPort, peer, peerPort);
@@ -1202,7 +1208,7 @@ void TestHttpServer::peerAccountIsFoundByTheExactPair()
         QVERIFY2(refusal.contains("cannot be found"), qPrintable(refusal));
     } else {
         QVERIFY2(owner.found, qPrintable(accepted->peerAddress().toString()));
-        QCOMPARE(owner.id, QString::number(::getuid()));
+        QCOMPARE(owner.id, PeerAccount::current().id);
         QVERIFY(admitted);
     }
     // The server's own end is never taken for the peer's.
@@ -1227,6 +1233,8 @@ void TestHttpServer::otherAccountsAreTurnedAwayUnread()
 {
     QFETCH(QString, allowedAccounts);
     QFETCH(bool, served);
+    SKIP_ON_WINDOWS("the other account's program is started with setpriv");
+#ifdef Q_OS_UNIX
     if (::geteuid() != 0)
         QSKIP("a program of another account can only be started as root");
     LogCapture log;
@@ -1255,6 +1263,7 @@ print(data.decode(errors='replace').split('\r\n')[0] or 'closed')
     QCOMPARE(answer, served ? QByteArray("HTTP/1.1 200 OK") : QByteArray("closed"));
     QCOMPARE(log.count("refused a program of the account nobody"), served ? 0 : 1);
     QVERIFY(rawclient::get(server.port(), "/").body == "hello");
+#endif
 }
 
 void TestHttpServer::curlKeepsTheConnectionAlive()
@@ -1351,6 +1360,8 @@ void TestHttpServer::tlsSessionsResumeAcrossHandlerThreads()
 // (ALPN) Qt rewrites it for every socket.
 void TestHttpServer::tlsContextIsSharedOnlyWithoutNextProtocols()
 {
+    SKIP_WITHOUT_TLS();
+#if QT_CONFIG(ssl)
     LogCapture log;
     QSslConfiguration configuration;
     { SslServerContext plain(configuration); }
@@ -1359,10 +1370,12 @@ void TestHttpServer::tlsContextIsSharedOnlyWithoutNextProtocols()
     const bool forcedOff = qEnvironmentVariableIsSet("QUILLON_SHARED_TLS_CONTEXT");
     QCOMPARE(log.count("the TLS connections share one context"), forcedOff ? 0 : 1);
     QCOMPARE(log.count("a TLS context per connection (next protocols are configured)"), 1);
+#endif
 }
 
 void TestHttpServer::missingTlsFilesFallBackToPlainTcp()
 {
+    SKIP_WITHOUT_TLS();
     LogCapture log;
     ScriptedHandler handler(fixedBody);
     ServerThread server(&handler, {{"sslKeyFile", "missing-key.pem"}, {"sslCertFile", "missing-cert.pem"}});
