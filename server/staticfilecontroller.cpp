@@ -19,7 +19,29 @@ namespace quillon {
 
 namespace {
 constexpr qint64 kCopyBlockSize = 65536;
+#ifdef Q_OS_WIN
+constexpr bool kWindowsFileNames = true;
+#else
+constexpr bool kWindowsFileNames = false;
+#endif
+
+// Names Windows opens as devices in every folder, with any extension.
+bool isDeviceName(const QByteArray& name)
+{
+    const QByteArray stem = name.left(name.indexOf('.') < 0 ? name.size() : name.indexOf('.')).trimmed().toUpper();
+    for (const char* device : {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$", "CLOCK$"}) {
+        if (stem == device)
+            return true;
+    }
+    // COM1-9 and LPT1-9, and their superscript forms (UTF-8 of ¹²³).
+    if ((stem.startsWith("COM") || stem.startsWith("LPT")) && stem.size() >= 4) {
+        const QByteArray number = stem.mid(3);
+        return (number.size() == 1 && number[0] >= '0' && number[0] <= '9') || number == "\xC2\xB9"
+            || number == "\xC2\xB2" || number == "\xC2\xB3";
+    }
+    return false;
 }
+} // namespace
 
 StaticFileController::StaticFileController(QSettings* settings, QObject* parent)
     : HttpRequestHandler(parent)
@@ -42,6 +64,33 @@ bool StaticFileController::isForbiddenPath(const QByteArray& path)
     // A backslash is a path separator on Windows; a path without a leading
     // slash would be glued to the root's own name; a NUL byte would cut it.
     return path.contains("/..") || path.contains("\\..") || !path.startsWith('/') || path.contains('\0');
+}
+
+bool StaticFileController::isWindowsPathHazard(const QByteArray& path)
+{
+    if (path.contains(':') || path.startsWith("//") || path.startsWith("\\\\") || path.startsWith("/\\"))
+        return true;
+    for (const QByteArray& name : path.split('/')) {
+        for (const QByteArray& part : name.split('\\')) {
+            if (part.isEmpty())
+                continue;
+            if (part.endsWith('.') || part.endsWith(' ') || isDeviceName(part))
+                return true;
+            const int tilde = part.indexOf('~');
+            if (tilde >= 0 && tilde + 1 < part.size() && part.at(tilde + 1) >= '0' && part.at(tilde + 1) <= '9')
+                return true;
+        }
+    }
+    return false;
+}
+
+bool StaticFileController::isUnderRoot(const QString& fileName) const
+{
+    const QString root = QFileInfo(m_docroot).canonicalFilePath();
+    const QString file = QFileInfo(fileName).canonicalFilePath();
+    return !root.isEmpty() && !file.isEmpty()
+        && (file.compare(root, Qt::CaseInsensitive) == 0
+            || file.startsWith(root.endsWith(QLatin1Char('/')) ? root : root + QLatin1Char('/'), Qt::CaseInsensitive));
 }
 
 void StaticFileController::setCacheControl(HttpResponse& response) const
@@ -70,7 +119,7 @@ void StaticFileController::service(HttpRequest& request, HttpResponse& response)
     locker.unlock();
     qCDebug(lcStaticFiles, "StaticFileController: Cache miss for %s", path.constData());
 
-    if (isForbiddenPath(path)) {
+    if (isForbiddenPath(path) || (kWindowsFileNames && isWindowsPathHazard(path))) {
         qCWarning(lcStaticFiles, "StaticFileController: detected forbidden characters in path %s", path.constData());
         response.setStatus(403, "forbidden");
         response.write("403 forbidden", true);
@@ -82,6 +131,14 @@ void StaticFileController::service(HttpRequest& request, HttpResponse& response)
 
     auto file = std::make_unique<QFile>(m_docroot + QString::fromUtf8(path));
     qCDebug(lcStaticFiles, "StaticFileController: Open file %s", qPrintable(file->fileName()));
+    // Windows resolves names in ways the path does not show (short names,
+    // junctions): what is opened must still lie under the root.
+    if (kWindowsFileNames && file->exists() && !isUnderRoot(file->fileName())) {
+        qCWarning(lcStaticFiles, "StaticFileController: %s leads out of the document root", path.constData());
+        response.setStatus(403, "forbidden");
+        response.write("403 forbidden", true);
+        return;
+    }
     if (file->open(QIODevice::ReadOnly)) {
         setContentType(QString::fromUtf8(path), response);
         setCacheControl(response);

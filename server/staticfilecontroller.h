@@ -26,6 +26,12 @@ public:
 
     // True when the path could leave the document root.
     static bool isForbiddenPath(const QByteArray& path);
+    // True when Windows would take the path for something other than a file
+    // under the root: a drive letter, a UNC prefix or any colon (alternate
+    // data streams), a reserved device name (CON, NUL, COM1, LPT1.txt ...),
+    // a name that ends in a dot or a space (Windows drops them), or an 8.3
+    // short name (NAME~1), which can alias another name. Refused on Windows.
+    static bool isWindowsPathHazard(const QByteArray& path);
 
 private:
     struct CacheEntry
@@ -37,6 +43,7 @@ private:
 
     void setContentType(const QString& fileName, HttpResponse& response) const;
     void setCacheControl(HttpResponse& response) const;
+    bool isUnderRoot(const QString& fileName) const;
 
     QString m_encoding;
     QString m_docroot;

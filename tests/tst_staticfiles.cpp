@@ -79,6 +79,8 @@ private slots:
     void traversalAttemptsNeverLeaveTheRoot_data();
     void traversalAttemptsNeverLeaveTheRoot();
     void dotsInsideANameAreServed();
+    void windowsPathHazardsAreRefused_data();
+    void windowsPathHazardsAreRefused();
 };
 
 void TestStaticFiles::contentTypes_data()
@@ -224,7 +226,8 @@ void TestStaticFiles::refusalsAndMissingFiles()
     QCOMPARE(log.count("StaticFileController: detected forbidden characters in path /a/../b"), 1);
 
     // A file that exists but that nobody, root included, can open for
-    // reading: a local socket.
+    // reading: a local socket (a named pipe, not a file, on Windows).
+    SKIP_ON_WINDOWS("a local socket is no file there");
     QLocalServer locked;
     QVERIFY(locked.listen(f.root + "/locked.txt"));
     QVERIFY(!QFile(f.root + "/locked.txt").open(QIODevice::ReadOnly));
@@ -274,11 +277,60 @@ void TestStaticFiles::traversalAttemptsNeverLeaveTheRoot()
 
 void TestStaticFiles::dotsInsideANameAreServed()
 {
+    SKIP_ON_WINDOWS("a name cannot end in a dot there, and such a path is refused");
     Fixture f;
     QVERIFY(f.ok);
     writeFile(f.root + "/a/b..", "dots");
     QCOMPARE(f.get("/a/b..").body, QByteArray("dots"));
     QCOMPARE(f.get("/x/..y").statusLine, QByteArray("HTTP/1.1 403 forbidden"));
+}
+
+void TestStaticFiles::windowsPathHazardsAreRefused_data()
+{
+    QTest::addColumn<QByteArray>("target");
+    const QList<QByteArray> targets = {
+        // Backslashes, alone and mixed with slashes.
+        "/..%5csecret.txt", "/sub%5c..%5c..%5csecret.txt", "/x/..%5c../secret.txt",
+        // A drive letter, a UNC name, and alternate data streams.
+        "/C:/Windows/win.ini", "/c:%5cwindows%5cwin.ini", "//server/share/secret.txt", "/%5c%5cserver%5cshare",
+        "/file.txt::$DATA", "/file.txt:stream", "/sub/file.txt:$DATA",
+        // Reserved device names, with and without extensions, in any case.
+        "/CON", "/con", "/NUL", "/nul.txt", "/COM1", "/com9.log", "/LPT1.txt", "/lPt3", "/AUX.html", "/PRN",
+        "/sub/con.txt", "/CONIN$", "/CONOUT$",
+        // Names Windows opens without their trailing dots and spaces.
+        "/inside.txt.", "/inside.txt..", "/inside.txt%20", "/inside.txt.%20", "/sub./inside.txt",
+        // 8.3 short names, of a directory outside the root too.
+        "/PUBLIC~1/secret.txt", "/INSIDE~1.TXT", "/sub/SECRET~1.TXT",
+    };
+    for (const QByteArray& target : targets)
+        QTest::newRow(target.constData()) << target;
+}
+
+// Each is a way Windows can reach something other than a file under the
+// root: refused (403), and nothing is opened, a device least of all. The
+// rule itself holds everywhere; what a server answers is Windows' own.
+void TestStaticFiles::windowsPathHazardsAreRefused()
+{
+    QFETCH(QByteArray, target);
+    QVERIFY(StaticFileController::isWindowsPathHazard(HttpRequest::urlDecode(target)));
+#ifdef Q_OS_WIN
+    static Fixture* f = nullptr;
+    if (!f) {
+        f = new Fixture; // shared by all rows; lives until the process ends
+        writeFile(f->root + "/inside.txt", "INSIDE");
+        writeFile(f->root + "/file.txt", "FILE");
+        writeFile(f->root + "/sub/file.txt", "FILE");
+        writeFile(f->dir.filePath("etc/public-secrets/secret.txt"), "TOPSECRET");
+    }
+    QVERIFY(f->ok);
+    LogCapture log;
+    const rawclient::Answer answer = f->get(target);
+    QCOMPARE(answer.statusLine, QByteArray("HTTP/1.1 403 forbidden"));
+    QVERIFY(!answer.body.contains("SECRET") && !answer.body.contains("INSIDE"));
+#endif
+    // Plain names are none of these.
+    for (const QByteArray& plain : {"/inside.txt", "/sub/file.txt", "/console.txt", "/a.b/c", "/~user/x", "/com10"})
+        QVERIFY2(!StaticFileController::isWindowsPathHazard(plain), plain);
 }
 
 QTEST_GUILESS_MAIN(TestStaticFiles)
