@@ -130,9 +130,7 @@ void HttpConnectionLoop::acceptOne()
     bool exhausted = false;
     int error = 0;
     const tSocketDescriptor descriptor = socketdescriptor::acceptOne(m_listening, &exhausted, &error);
-    if (descriptor < 0) {
-        if (!exhausted)
-            return;
+    if (descriptor < 0 && exhausted) {
         // The connection stays in the backlog: accepting pauses, and
         // resumes by itself, so that such a moment never silences the server.
         if (!m_acceptFailing)
@@ -143,15 +141,22 @@ void HttpConnectionLoop::acceptOne()
         if (!m_acceptRetry) {
             m_acceptRetry = new QTimer;
             m_acceptRetry->setSingleShot(true);
-            connect(m_acceptRetry, &QTimer::timeout, this, [this] { m_acceptNotifier->setEnabled(true); });
+            connect(m_acceptRetry, &QTimer::timeout, this, [this] {
+                m_acceptNotifier->setEnabled(true);
+                acceptOne();
+            });
         }
         m_acceptRetry->start(kAcceptRetryMs);
         return;
     }
+    // Another loop may have taken the waiting connection: an empty backlog
+    // also ends the shortage.
     if (m_acceptFailing) {
         m_acceptFailing = false;
         qCDebug(lcServer, "HttpConnectionLoop: accepting connections again");
     }
+    if (descriptor < 0)
+        return;
     if (!m_pool->reserveConnection()) {
         refuseBusy(descriptor);
         return;
