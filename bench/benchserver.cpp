@@ -14,13 +14,15 @@
 #include <QLoggingCategory>
 #include <QSettings>
 #include <QTemporaryDir>
+#include <QThread>
 
 #include <memory>
 
 namespace {
 
 // Paths under /files/ go to the static file controller (when a document root
-// was given), everything else gets the JSON answer.
+// was given), /block?ms=N holds its I/O thread for N ms (a handler that
+// blocks), everything else gets the JSON answer.
 class JsonHandler : public quillon::HttpRequestHandler
 {
 public:
@@ -34,6 +36,8 @@ public:
             m_files->service(request, response);
             return;
         }
+        if (request.path() == "/block")
+            QThread::msleep(qBound(0, request.parameter("ms").toInt(), 5000));
         response.setHeader("Content-Type", "application/json; charset=UTF-8");
         response.write("{\"action\":\"open\",\"status\":true}", true);
     }
