@@ -28,8 +28,8 @@ private slots:
     void missingLoopEndEndsTheExpansion();
     void explodingNestedLoopsStopGrowing();
     void expansionWorkIsBounded();
-    void fuzzFindingsExpandInTimeOfTheirOutput_data();
-    void fuzzFindingsExpandInTimeOfTheirOutput();
+    void fuzzFindingsStayWithinTheDocumentBound_data();
+    void fuzzFindingsStayWithinTheDocumentBound();
 
     void candidateOrder_data();
     void candidateOrder();
@@ -205,9 +205,9 @@ void TestTemplates::expansionWorkIsBounded()
 }
 
 // Every input the template fuzzer once found too slow, read as the fuzzer
-// reads it. A second is many times what each takes on a loaded machine, under
-// the sanitizers too.
-void TestTemplates::fuzzFindingsExpandInTimeOfTheirOutput_data()
+// reads it: each document stays within the bound (the time each takes is
+// printed).
+void TestTemplates::fuzzFindingsStayWithinTheDocumentBound_data()
 {
     QTest::addColumn<QString>("path");
     const QDir dir(TORVANE_SOURCE_DIR "/tests/fuzz/regressions/template");
@@ -217,7 +217,7 @@ void TestTemplates::fuzzFindingsExpandInTimeOfTheirOutput_data()
         QTest::newRow(qPrintable(file)) << dir.filePath(file);
 }
 
-void TestTemplates::fuzzFindingsExpandInTimeOfTheirOutput()
+void TestTemplates::fuzzFindingsStayWithinTheDocumentBound()
 {
     QFETCH(QString, path);
     QFile file(path);
@@ -231,8 +231,9 @@ void TestTemplates::fuzzFindingsExpandInTimeOfTheirOutput()
     }
     const qint64 ms = timer.elapsed();
     qDebug("%s: %lld ms, largest document %d characters", qPrintable(path.section('/', -1)), ms, largest);
+    // Their time is held by the fuzz stage, which replays them under its own
+    // timeout before anything else.
     QVERIFY(largest <= 4 * 1024 * 1024);
-    QVERIFY2(ms < 1000, qPrintable(QString::number(ms) + " ms"));
 }
 
 void TestTemplates::candidateOrder_data()
