@@ -1,7 +1,8 @@
 #!/usr/bin/env python3
 """Sends COUNT commands at RATE per second over one kept-alive HTTPS
 connection to the client's server, then reads from the stand-in when the
-page ran commandJson2 for each, and prints p50, p99 and the maximum.
+page ran commandJson2 for each, and prints p50, p99 and the maximum, and
+the same of the HTTP answers (the part that is the server's).
 Usage: command_latency.py HOST PORT STANDIN_URL COUNT RATE"""
 import http.client, json, ssl, sys, time, urllib.request
 
@@ -12,6 +13,7 @@ run = '%x' % int(time.time() * 1000)
 
 connection = http.client.HTTPSConnection(host, port, context=context, timeout=30)
 sent = {}
+answered = []
 start = time.time() + 0.1
 for i in range(count):
     delay = start + i / rate - time.time()
@@ -22,6 +24,7 @@ for i in range(count):
     connection.request('GET', '/?comando=latency&n=' + key)
     response = connection.getresponse()
     body = response.read()
+    answered.append(time.time() * 1000.0 - sent[key])
     if response.status != 200 or json.loads(body).get('n') != key:
         sys.exit('bad answer %r' % body)
 connection.close()
@@ -39,7 +42,10 @@ for _ in range(60):
 if len(received) != count:
     sys.exit('the page received %d of %d commands' % (len(received), count))
 
-latencies = sorted(received[key] - sent[key] for key in sent)
-def percentile(p):
-    return latencies[min(len(latencies) - 1, int(len(latencies) * p / 100.0))]
-print('  commands %d, p50 %.2f ms, p99 %.2f ms, max %.2f ms' % (count, percentile(50), percentile(99), latencies[-1]))
+def summary(values):
+    values = sorted(values)
+    def percentile(p):
+        return values[min(len(values) - 1, int(len(values) * p / 100.0))]
+    return 'p50 %.2f ms, p99 %.2f ms, max %.2f ms' % (percentile(50), percentile(99), values[-1])
+print('  commands %d, %s' % (count, summary(received[key] - sent[key] for key in sent)))
+print('  their HTTP answers, %s' % summary(answered))

@@ -73,7 +73,7 @@ mkdir -p "$work/build"
   -prefix "$prefix" -release -opensource -confirm-license -shared \
   -no-gui -no-widgets -no-dbus -no-icu -no-openssl -no-opengl -no-sql-sqlite -nomake examples -nomake tests \
   >"$work/configure.log" 2>&1) || { tail -30 "$work/configure.log" >&2; fail "configure failed (above)"; }
-say "building (about ten minutes on two cores; a log: $work/build.log)"
+say "building (7 to 13 minutes on two cores; a log: $work/build.log)"
 (cd "$work/build" && make -j"$jobs" >"$work/build.log" 2>&1 && make install >>"$work/build.log" 2>&1) \
   || { tail -30 "$work/build.log" >&2; fail "the build failed (above)"; }
 touch "$prefix/.complete"
