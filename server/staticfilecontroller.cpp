@@ -51,6 +51,8 @@ StaticFileController::StaticFileController(QSettings* settings, QObject* parent)
     m_docroot = settingValue(settings, QStringLiteral("path"), ".").toString();
     if (!m_docroot.startsWith(QLatin1String(":/")) && !m_docroot.startsWith(QLatin1String("qrc://")))
         m_docroot = resolveAgainstSettingsFile(settings, m_docroot);
+    if (kWindowsFileNames)
+        m_canonicalRoot = QFileInfo(m_docroot).canonicalFilePath();
     qCDebug(lcStaticFiles, "StaticFileController: docroot=%s, encoding=%s, maxAge=%i", qPrintable(m_docroot), qPrintable(m_encoding),
            m_maxAge);
     m_maxCachedFileSize = settingValue(settings, QStringLiteral("maxCachedFileSize"), "65536").toInt();
@@ -86,7 +88,8 @@ bool StaticFileController::isWindowsPathHazard(const QByteArray& path)
 
 bool StaticFileController::isUnderRoot(const QString& fileName) const
 {
-    const QString root = QFileInfo(m_docroot).canonicalFilePath();
+    // A root made after start-up is resolved when it is needed.
+    const QString root = m_canonicalRoot.isEmpty() ? QFileInfo(m_docroot).canonicalFilePath() : m_canonicalRoot;
     const QString file = QFileInfo(fileName).canonicalFilePath();
     return !root.isEmpty() && !file.isEmpty()
         && (file.compare(root, Qt::CaseInsensitive) == 0

@@ -47,6 +47,8 @@ private:
 
     QString m_encoding;
     QString m_docroot;
+    // The root with links and short names resolved (Windows only).
+    QString m_canonicalRoot;
     int m_maxAge;
     int m_cacheTimeout;
     int m_maxCachedFileSize;
