@@ -55,10 +55,18 @@ QStringList plainArguments(const QStringList& arguments, QStringList* dropped)
 {
     QStringList kept;
     for (int i = 0; i < arguments.size(); ++i) {
-        if (i > 0 && arguments.at(i).startsWith(QLatin1Char('-')))
-            dropped->append(arguments.at(i));
-        else
-            kept.append(arguments.at(i));
+        const QString& argument = arguments.at(i);
+        // Qt's own choice of platform, which Qt takes out before the engine
+        // sees the arguments; a value that looks like a switch is not one.
+        const bool platform = argument == QLatin1String("-platform") || argument == QLatin1String("--platform");
+        if (platform && i + 1 < arguments.size() && !arguments.at(i + 1).startsWith(QLatin1Char('-'))) {
+            kept << argument << arguments.at(i + 1);
+            ++i;
+        } else if (i > 0 && argument.startsWith(QLatin1Char('-'))) {
+            dropped->append(argument);
+        } else {
+            kept.append(argument);
+        }
     }
     return kept;
 }

@@ -18,7 +18,8 @@ namespace browsersandbox {
 QByteArray allowedChromiumFlags(const QByteArray& flags, QByteArrayList* dropped);
 
 // The program's arguments without those the engine would read as switches
-// (anything that begins with '-'); a zolapp: link and other plain words stay.
+// (anything that begins with '-'); a zolapp: link and other plain words stay,
+// and so does Qt's "-platform NAME".
 QStringList plainArguments(const QStringList& arguments, QStringList* dropped);
 
 // Why the sandbox cannot start on this system (unprivileged user namespaces

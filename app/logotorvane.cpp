@@ -5,9 +5,12 @@
 #include "logging.h"
 
 #include <QCursor>
+#include <QGuiApplication>
 #include <QMainWindow>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPushButton>
+#include <QWindow>
 #include <QtDebug>
 
 namespace {
@@ -33,20 +36,39 @@ logoTorvane::~logoTorvane()
     delete form;
 }
 
+void logoTorvane::place(const QPoint& position)
+{
+    move(position);
+    userPlaced = false;
+}
+
 void logoTorvane::mousePressEvent(QMouseEvent* event)
 {
     if (event->button() == Qt::LeftButton) {
+        // A native Wayland window cannot set its own position: the
+        // compositor moves it, following the pointer.
+        if (QGuiApplication::platformName() == QLatin1String("wayland") && windowHandle()
+            && windowHandle()->startSystemMove()) {
+            userPlaced = true;
+            return;
+        }
         dragging = true;
         dragOffset = QCursor::pos() - pos();
     } else {
         qCDebug(lcClient, "Eita 5");
+        if (contextMenu && event->button() == Qt::RightButton)
+            contextMenu->popup(event->globalPos());
     }
 }
 
 void logoTorvane::mouseMoveEvent(QMouseEvent*)
 {
-    if (dragging)
-        setProperty("pos", QCursor::pos() - dragOffset);
+    if (!dragging)
+        return;
+    const QPoint target = QCursor::pos() - dragOffset;
+    if (target != pos())
+        userPlaced = true;
+    setProperty("pos", target);
 }
 
 void logoTorvane::mouseReleaseEvent(QMouseEvent*)

@@ -3,6 +3,7 @@
 #include <QDialog>
 
 class QMainWindow;
+class QMenu;
 class QMouseEvent;
 struct DialButtonForm;
 
@@ -18,6 +19,13 @@ public:
 
     void setMainWindow(QMainWindow* window) { mainWindow = window; }
     DialButtonForm* dialButtonForm() const { return form; }
+    // A menu for the right button (the tray's, while the desktop has no
+    // tray); null for none.
+    void setContextMenu(QMenu* menu) { contextMenu = menu; }
+    // Whether the user dragged the button to where it stands; a placement
+    // by the program forgets that.
+    bool placedByUser() const { return userPlaced; }
+    void place(const QPoint& position);
 
 protected:
     void mousePressEvent(QMouseEvent* event) override;
@@ -31,4 +39,6 @@ private slots:
 private:
     DialButtonForm* form;
     QMainWindow* mainWindow = nullptr;
+    QMenu* contextMenu = nullptr;
+    bool userPlaced = false;
 };

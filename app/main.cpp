@@ -3,8 +3,10 @@
 #include "deployment.h"
 #include "globals.h"
 #include "listenerfile.h"
+#include "logfile.h"
 #include "logging.h"
 #include "mainwindow.h"
+#include "platformchoice.h"
 
 #include "httpconnectionhandlerpool.h"
 #include "httplistener.h"
@@ -21,8 +23,11 @@
 #include <QFileInfo>
 #include <QHostAddress>
 #include <QMessageBox>
+#include <QProcessEnvironment>
 #include <QSettings>
 #include <QtDebug>
+
+#include <cstdio>
 
 #ifdef Q_OS_UNIX
 #include <unistd.h>
@@ -135,14 +140,32 @@ int main(int argc, char* argv[])
     // Log lines are the message alone, as before the layers had categories
     // (QT_MESSAGE_PATTERN still chooses another form).
     qSetMessagePattern(QStringLiteral("%{message}"));
+    // Every line also goes to the account's own log file, for support; a
+    // program started from a menu has nobody reading its standard error.
+    LogFile logFile(LogFile::defaultFolder());
+    QString logError;
+    if (logFile.open(&logError)) {
+        LogFile::install(&logFile);
+        qCInfo(lcClient, "Log file: %s", qPrintable(QDir::toNativeSeparators(logFile.filePath())));
+    } else {
+        std::fprintf(stderr, "Log file: %s; messages go to standard error only\n", qPrintable(logError));
+    }
     QList<QByteArray> arguments = chooseBrowserSwitches(argc, argv);
     QVector<char*> kept;
-    for (QByteArray& argument : arguments)
+    QStringList keptArguments;
+    for (QByteArray& argument : arguments) {
         kept.append(argument.data());
+        keptArguments.append(QString::fromLocal8Bit(argument));
+    }
     kept.append(nullptr);
     int keptCount = arguments.size();
+    // Chosen before the application object exists, which starts the platform.
+    const PlatformChoice platform = PlatformChoice::choose(keptArguments, QProcessEnvironment::systemEnvironment());
+    if (!platform.platformList().isEmpty())
+        qputenv("QT_QPA_PLATFORM", platform.platformList());
     QCoreApplication::setAttribute(Qt::AA_EnableHighDpiScaling, true);
     QApplication app(keptCount, kept.data());
+    qCInfo(lcClient, "%s", qPrintable(platform.describe(QGuiApplication::platformName())));
     if (!sandboxCanStart())
         return 1;
     // Ended from outside, the client quits as its tray's "Sair" does.

@@ -6,8 +6,11 @@
 #include "listenerfile.h"
 #include "logging.h"
 #include "logotorvane.h"
-#include "runningcopy.h"
+#include "notifier.h"
 #include "pagerecovery.h"
+#include "runningcopy.h"
+#include "screenplacement.h"
+#include "trayhost.h"
 #include "urlscheme.h"
 #include "webview.h"
 
@@ -31,6 +34,7 @@
 #include <QMetaEnum>
 #include <QScreen>
 #include <QWebChannel>
+#include <QWindow>
 #include <QtDebug>
 
 MainWindow::MainWindow(const QUrl& url)
@@ -63,8 +67,8 @@ MainWindow::MainWindow(const QUrl& url)
     new PageRecovery(webView, url, &m_shellPolicy, this);
     auto* downloads = new DownloadSaver(webView->page()->profile(), &m_shellPolicy, this);
     connect(downloads, &DownloadSaver::finished, this, [this](const QString& text, bool failed) {
-        m_trayIcon->showMessage(QStringLiteral("Torvane APP"), text,
-                                failed ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information);
+        m_notifier->show(QStringLiteral("Torvane APP"), text,
+                         failed ? QSystemTrayIcon::Warning : QSystemTrayIcon::Information);
     });
     webView->load(url);
     connect(webView, &QWebEngineView::loadFinished, this, &MainWindow::adjustLocation);
@@ -81,6 +85,8 @@ MainWindow::MainWindow(const QUrl& url)
 
     setLocationApp();
     setCentralWidget(webView);
+    trayHostChanged(m_trayHost->isPresent());
+    watchScreens();
 }
 
 MainWindow::~MainWindow() = default;
@@ -103,12 +109,28 @@ void MainWindow::createTrayIcon()
     m_trayMenu->addAction(m_hideAction);
     m_trayMenu->addAction(m_openAction);
 
-    m_trayIcon = new QSystemTrayIcon(this);
-    m_trayIcon->setToolTip(QStringLiteral("Torvane APP v.1.0.10-2018"));
-    m_trayIcon->setIcon(QIcon(QStringLiteral(":/icone16.png")));
-    connect(m_trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::iconActivated);
-    m_trayIcon->setContextMenu(m_trayMenu);
-    m_trayIcon->setVisible(true);
+    m_trayHost = new TrayHost(this);
+    m_notifier = new Notifier(m_trayHost, this);
+    connect(m_trayHost, &TrayHost::presenceChanged, this, &MainWindow::trayHostChanged);
+    trayHostChanged(m_trayHost->isPresent());
+}
+
+void MainWindow::trayHostChanged(bool present)
+{
+    if (present && !m_trayIcon) {
+        m_trayIcon = new QSystemTrayIcon(this);
+        m_trayIcon->setToolTip(QStringLiteral("Torvane APP v.1.0.10-2018"));
+        m_trayIcon->setIcon(QIcon(QStringLiteral(":/icone16.png")));
+        connect(m_trayIcon, &QSystemTrayIcon::activated, this, &MainWindow::iconActivated);
+        m_trayIcon->setContextMenu(m_trayMenu);
+        m_trayIcon->setVisible(true);
+        m_notifier->setTrayIcon(m_trayIcon);
+    }
+    QMenu* fallback = present ? nullptr : m_trayMenu;
+    if (logo)
+        logo->setContextMenu(fallback);
+    if (webView)
+        webView->setShellMenu(fallback);
 }
 
 namespace {
@@ -175,7 +197,7 @@ void MainWindow::setLocalListener(const QString& host, int port, bool tls, int c
 
 void MainWindow::showListenerUnavailable(int port, const QString& ownSettingsFile)
 {
-    m_trayIcon->showMessage(QStringLiteral("Torvane APP"),
+    m_notifier->show(QStringLiteral("Torvane APP"),
                             QStringLiteral("A porta %1 já está em uso (por outra conta ou outro programa): os programas "
                                            "desta conta não podem comandar o Torvane APP. Para uma porta própria, "
                                            "escreva [listener] port=... em %2 e abra o Torvane APP de novo.")
@@ -307,15 +329,60 @@ void MainWindow::featurePermissionRequested(const QUrl& securityOrigin, QWebEngi
                                                   : QWebEnginePage::PermissionDeniedByUser);
 }
 
+// The screen the window belongs to: its own while that still exists (Qt
+// hands a window whose screen went away to the primary one).
+QScreen* MainWindow::anchorScreen() const
+{
+    QScreen* screen = windowHandle() ? windowHandle()->screen() : this->screen();
+    if (!QGuiApplication::screens().contains(screen))
+        screen = QGuiApplication::primaryScreen();
+    return screen;
+}
+
+// The window at the bottom right of its screen's available area; the dial
+// button where the user left it while that spot is on a screen, otherwise
+// near the window's corner.
 void MainWindow::setLocationApp()
 {
-    QScreen* screen = this->screen();
+    QScreen* screen = anchorScreen();
     const QRect available = screen ? screen->availableGeometry() : QRect(0, 0, 800, 600);
-    const int width = available.width();
-    const int height = available.height();
-    move(width - windowWidth - 20, height - windowHeight);
+    move(screenplacement::mainWindowPosition(available, QSize(windowWidth, windowHeight)));
     resize(windowWidth, windowHeight);
-    logo->move(width - 67, height - 107);
+    QVector<QRect> areas;
+    for (QScreen* each : QGuiApplication::screens())
+        areas.append(each->availableGeometry());
+    if (!logo->placedByUser() || !screenplacement::dialButtonIsOnAScreen(logo->pos(), areas))
+        logo->place(screenplacement::dialButtonDefaultPosition(available));
+}
+
+void MainWindow::watchScreens()
+{
+    m_screensChanged = new QTimer(this);
+    m_screensChanged->setSingleShot(true);
+    m_screensChanged->setInterval(100);
+    connect(m_screensChanged, &QTimer::timeout, this, &MainWindow::screensChanged);
+    const auto watch = [this](QScreen* screen) {
+        connect(screen, &QScreen::availableGeometryChanged, m_screensChanged, [this] { m_screensChanged->start(); });
+        connect(screen, &QScreen::geometryChanged, m_screensChanged, [this] { m_screensChanged->start(); });
+    };
+    for (QScreen* screen : QGuiApplication::screens())
+        watch(screen);
+    connect(qApp, &QGuiApplication::screenAdded, this, [this, watch](QScreen* screen) {
+        watch(screen);
+        m_screensChanged->start();
+    });
+    connect(qApp, &QGuiApplication::screenRemoved, m_screensChanged, [this] { m_screensChanged->start(); });
+    connect(qApp, &QGuiApplication::primaryScreenChanged, m_screensChanged, [this] { m_screensChanged->start(); });
+}
+
+void MainWindow::screensChanged()
+{
+    setLocationApp();
+    const QScreen* screen = anchorScreen();
+    const QRect available = screen ? screen->availableGeometry() : QRect();
+    qCInfo(lcClient, "Screens changed: the window stands at %d,%d, at the bottom right of %s (%d,%d %dx%d available)",
+           x(), y(), screen ? qPrintable(screen->name()) : "no screen", available.x(), available.y(),
+           available.width(), available.height());
 }
 
 void MainWindow::quit()

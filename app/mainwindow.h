@@ -9,10 +9,13 @@
 #include <QUrl>
 #include <QWebEnginePage>
 
+class Notifier;
 class QAction;
 class QLineEdit;
 class QMenu;
+class QTimer;
 class QWebChannel;
+class TrayHost;
 class WebView;
 class logoTorvane;
 
@@ -34,7 +37,10 @@ public:
 
     WebView* view() const { return webView; }
     logoTorvane* dialButton() const { return logo; }
+    // Made once the desktop shows tray icons; null until then.
     QSystemTrayIcon* trayIcon() const { return m_trayIcon; }
+    // Messages for the user: the tray, or the desktop's notifications.
+    Notifier* notifier() const { return m_notifier; }
     QMenu* trayMenu() const { return m_trayMenu; }
     int progress() const { return progressPercent; }
     Object* bridge() { return &external; }
@@ -68,10 +74,16 @@ protected slots:
 
 private slots:
     void iconActivated(QSystemTrayIcon::ActivationReason reason);
+    // The tray icon once the desktop shows one; while it shows none, the
+    // tray menu's entries on the dial button and the view.
+    void trayHostChanged(bool present);
+    void screensChanged();
 
 private:
     void createTrayIcon();
     void loadScripts();
+    void watchScreens();
+    QScreen* anchorScreen() const;
 
     ActivationHost m_activationHost;
     ShellPolicy m_shellPolicy;
@@ -92,4 +104,8 @@ private:
     QAction* m_testAction = nullptr;
     QMenu* m_trayMenu = nullptr;
     QSystemTrayIcon* m_trayIcon = nullptr;
+    TrayHost* m_trayHost = nullptr;
+    Notifier* m_notifier = nullptr;
+    // Places the window again once a burst of screen changes is over.
+    QTimer* m_screensChanged = nullptr;
 };

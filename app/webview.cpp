@@ -5,6 +5,8 @@
 #include "webpage.h"
 
 #include <QChildEvent>
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QMetaEnum>
 #include <QtDebug>
 
@@ -53,6 +55,24 @@ bool WebView::eventFilter(QObject* watched, QEvent* event)
         break;
     }
     return QWebEngineView::eventFilter(watched, event);
+}
+
+void WebView::contextMenuEvent(QContextMenuEvent* event)
+{
+    if (!m_shellMenu) {
+        QWebEngineView::contextMenuEvent(event);
+        return;
+    }
+    // The page's menu deletes itself when closed; so does ours.
+    QMenu* menu = page()->createStandardContextMenu();
+    if (!menu) {
+        menu = new QMenu(this);
+        menu->setAttribute(Qt::WA_DeleteOnClose);
+    }
+    if (!menu->isEmpty())
+        menu->addSeparator();
+    menu->addActions(m_shellMenu->actions());
+    menu->popup(event->globalPos());
 }
 
 QWebEngineView* WebView::createWindow(QWebEnginePage::WebWindowType type)

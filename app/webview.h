@@ -3,6 +3,7 @@
 #include <QElapsedTimer>
 #include <QWebEngineView>
 
+class QMenu;
 class ShellPolicy;
 
 // The main window's browser view. It notes the user's clicks and key
@@ -17,6 +18,9 @@ public:
     // True once for each click or key press of the user in the view, for a
     // few seconds after it.
     bool takeUserGesture();
+    // Entries added to the page's right-click menu (the tray menu's, while
+    // the desktop has no tray); null for none.
+    void setShellMenu(QMenu* menu) { m_shellMenu = menu; }
 
 protected:
     // Every new window the page asks for becomes a pop-up window of its own,
@@ -24,9 +28,11 @@ protected:
     QWebEngineView* createWindow(QWebEnginePage::WebWindowType type) override;
     bool event(QEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     const ShellPolicy* m_policy;
     QElapsedTimer m_lastGesture;
     bool m_gestureTaken = true;
+    QMenu* m_shellMenu = nullptr;
 };

@@ -120,6 +120,10 @@ int run(int argc, char* argv[])
     QTemporaryDir xdg;
     qputenv("XDG_DATA_HOME", xdg.filePath("data").toLocal8Bit());
     qputenv("XDG_CONFIG_HOME", xdg.filePath("config").toLocal8Bit());
+    qputenv("XDG_STATE_HOME", xdg.filePath("state").toLocal8Bit());
+    // No session bus: no tray host, no notification service, and nothing
+    // started on the test's behalf (libdbus would launch a bus of its own).
+    qputenv("DBUS_SESSION_BUS_ADDRESS", "unix:path=" + xdg.filePath("no-bus").toLocal8Bit());
     QCoreApplication::setAttribute(Qt::AA_ShareOpenGLContexts);
     QApplication app(argc, argv);
     Test test;

@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QMenu>
 #include <QPointer>
+#include <QProcess>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
@@ -76,8 +77,10 @@ private slots:
     void titleAfterALoadWithoutProgress();
     void microphoneIsGrantedForThePageUrl();
     void cameraRequestIsLoggedAndNotGranted();
-    void trayMenuAndToolTip();
+    void trayIconWaitsForATrayHost();
     void trayAndMenuVisibility();
+    void withoutATrayTheRightButtonOpensTheTrayMenu();
+    void resolutionChangeKeepsTheCorner();
     void quitEndsTheEventLoopWithZero();
     void dialButtonWidgets();
     void rightPressStartsNoDrag();
@@ -207,8 +210,15 @@ void TestMainWindow::cameraRequestIsLoggedAndNotGranted()
     QVERIFY(clienttest::evaluate(page, "window.result").toString() != "granted");
 }
 
-void TestMainWindow::trayMenuAndToolTip()
+void TestMainWindow::trayIconWaitsForATrayHost()
 {
+    // No session bus and no X11 tray: Qt would decide once and for all that
+    // there is no tray, so no icon is made yet.
+    QVERIFY(!m_window->trayIcon());
+    QVERIFY(!m_log->lines().filter("Tray: this desktop shows no tray icons").isEmpty());
+    QMetaObject::invokeMethod(m_window, "trayHostChanged", Q_ARG(bool, true));
+    QVERIFY(m_window->trayIcon());
+    QVERIFY(m_window->trayIcon()->isVisible());
     QMenu* menu = m_window->trayMenu();
     QCOMPARE(menu->title(), QStringLiteral("Menu Tray"));
     QVERIFY(!menu->parent());
@@ -223,6 +233,7 @@ void TestMainWindow::trayMenuAndToolTip()
 
 void TestMainWindow::trayAndMenuVisibility()
 {
+    QMetaObject::invokeMethod(m_window, "trayHostChanged", Q_ARG(bool, true));
     logoTorvane* dial = m_window->dialButton();
     QMenu* menu = m_window->trayMenu();
     QAction* hide = menu->actions().at(1);
@@ -255,6 +266,130 @@ void TestMainWindow::trayAndMenuVisibility()
         QVERIFY(!dial->isVisible());
     }
     m_window->show();
+}
+
+namespace {
+QMenu* openMenu()
+{
+    for (QWidget* widget : QApplication::topLevelWidgets()) {
+        if (auto* menu = qobject_cast<QMenu*>(widget); menu && menu->isVisible())
+            return menu;
+    }
+    return nullptr;
+}
+
+QStringList lastTexts(const QMenu* menu, int count)
+{
+    QStringList texts;
+    for (const QAction* action : menu->actions().mid(menu->actions().size() - count))
+        texts.append(action->text());
+    return texts;
+}
+
+void closeMenus()
+{
+    while (QMenu* menu = openMenu())
+        menu->close();
+}
+} // namespace
+
+// Without a tray the client can still be quit, hidden and opened with the
+// mouse: the dial button's and the view's right-click menus offer the tray
+// menu's entries, in its order; with a tray they do not.
+void TestMainWindow::withoutATrayTheRightButtonOpensTheTrayMenu()
+{
+    const QStringList entries{"Sair", "Esconder Torvane APP", "Abrir Torvane APP"};
+    logoTorvane* dial = m_window->dialButton();
+    m_window->hide();
+    dial->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dial));
+    QTest::mousePress(dial, Qt::RightButton, Qt::NoModifier, QPoint(20, 20));
+    QTRY_VERIFY(openMenu());
+    QCOMPARE(openMenu(), m_window->trayMenu());
+    QCOMPARE(lastTexts(openMenu(), 3), entries);
+    QTest::mouseRelease(dial, Qt::RightButton, Qt::NoModifier, QPoint(20, 20));
+    closeMenus();
+
+    // The page's own right click, through the browser engine.
+    m_window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(m_window));
+    const auto rightClickOnPage = [this] {
+        QWidget* page = m_window->view()->focusProxy();
+        QTest::mousePress(page, Qt::RightButton, Qt::NoModifier, QPoint(30, 30));
+        QTest::mouseRelease(page, Qt::RightButton, Qt::NoModifier, QPoint(30, 30));
+    };
+    rightClickOnPage();
+    QTRY_VERIFY(openMenu());
+    QCOMPARE(lastTexts(openMenu(), 3), entries);
+    closeMenus();
+
+    QMetaObject::invokeMethod(m_window, "trayHostChanged", Q_ARG(bool, true));
+    rightClickOnPage();
+    QTRY_VERIFY(openMenu());
+    QVERIFY(!openMenu()->actions().contains(m_window->trayMenu()->actions().first()));
+    closeMenus();
+    m_window->hide();
+    dial->show();
+    QTest::mousePress(dial, Qt::RightButton, Qt::NoModifier, QPoint(20, 20));
+    QTest::mouseRelease(dial, Qt::RightButton, Qt::NoModifier, QPoint(20, 20));
+    QTest::qWait(100);
+    QVERIFY(!openMenu());
+}
+
+namespace {
+// The X server's screen size, through RandR (Xvfb takes new modes up to
+// the size it started with).
+bool setScreenSize(const QString& mode)
+{
+    const auto xrandr = [](const QStringList& arguments) {
+        QProcess process;
+        process.start(QStringLiteral("xrandr"), arguments);
+        return process.waitForFinished(10000) && process.exitCode() == 0;
+    };
+    const QStringList size = mode.split(QLatin1Char('x'));
+    // Adding a mode that exists already fails harmlessly.
+    xrandr({"--newmode", mode, "0", size.at(0), "0", "0", "0", size.at(1), "0", "0", "0"});
+    xrandr({"--addmode", "screen", mode});
+    return xrandr({"--output", "screen", "--mode", mode});
+}
+
+void dragTo(QWidget* widget, const QPoint& topLeft)
+{
+    const QPoint grabbed(30, 25);
+    QCursor::setPos(widget->mapToGlobal(grabbed));
+    QTRY_COMPARE(QCursor::pos(), widget->mapToGlobal(grabbed));
+    QTest::mousePress(widget, Qt::LeftButton, Qt::NoModifier, grabbed);
+    QCursor::setPos(topLeft + grabbed);
+    QTRY_COMPARE(QCursor::pos(), topLeft + grabbed);
+    QMouseEvent move(QEvent::MouseMove, grabbed, topLeft + grabbed, Qt::NoButton, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(widget, &move);
+    QTest::mouseRelease(widget, Qt::LeftButton, Qt::NoModifier, grabbed);
+}
+} // namespace
+
+// A smaller screen leaves the window and a dial button the user put beyond
+// it at the new corner; a spot the user chose that is still on the screen
+// is kept.
+void TestMainWindow::resolutionChangeKeepsTheCorner()
+{
+    if (m_window->screen()->availableGeometry().size() != QSize(1920, 1040))
+        QSKIP("needs a screen whose available area is 1920 x 1040 (xvfb-run -s '-screen 0 1920x1040x24')");
+    logoTorvane* dial = m_window->dialButton();
+    m_window->hide();
+    dial->show();
+    QVERIFY(QTest::qWaitForWindowExposed(dial));
+    dragTo(dial, QPoint(1700, 900));
+    QCOMPARE(dial->pos(), QPoint(1700, 900));
+    QVERIFY(setScreenSize("1280x1024"));
+    QTRY_COMPARE(m_window->pos(), QPoint(989, 604));
+    QTRY_COMPARE(dial->pos(), QPoint(1213, 917));
+    QVERIFY(!m_log->lines().filter("Screens changed: the window stands at 989,604").isEmpty());
+
+    dragTo(dial, QPoint(100, 100));
+    const bool restored = setScreenSize("1920x1040");
+    QVERIFY(restored);
+    QTRY_COMPARE(m_window->pos(), QPoint(1629, 620));
+    QCOMPARE(dial->pos(), QPoint(100, 100));
 }
 
 void TestMainWindow::quitEndsTheEventLoopWithZero()
@@ -292,6 +427,7 @@ void TestMainWindow::rightPressStartsNoDrag()
     const QPoint before = dial->pos();
     QTest::mousePress(dial, Qt::RightButton, Qt::NoModifier, QPoint(20, 20));
     QVERIFY(m_log->lines().contains("Eita 5"));
+    closeMenus();
     QCursor::setPos(dial->mapToGlobal(QPoint(80, 60)));
     QMouseEvent move(QEvent::MouseMove, QPoint(80, 60), dial->mapToGlobal(QPoint(80, 60)), Qt::NoButton,
                      Qt::RightButton, Qt::NoModifier);

@@ -319,6 +319,11 @@ void TestShellPolicy::argumentsThatLookLikeSwitchesAreDropped()
     QCOMPARE(browsersandbox::plainArguments({"torvaneapp", "--no-sandbox", "zolapp:x", "-single-process"}, &dropped),
              (QStringList{"torvaneapp", "zolapp:x"}));
     QCOMPARE(dropped.size(), 2);
+    // Qt's platform choice stays, but never with a switch as its value.
+    dropped.clear();
+    QCOMPARE(browsersandbox::plainArguments({"torvaneapp", "-platform", "xcb", "--platform", "--no-sandbox"}, &dropped),
+             (QStringList{"torvaneapp", "-platform", "xcb"}));
+    QCOMPARE(dropped, (QStringList{"--platform", "--no-sandbox"}));
 }
 
 void TestShellPolicy::sandboxThatCannotStartIsNamed()
