@@ -39,7 +39,7 @@ logoTorvane::~logoTorvane()
 void logoTorvane::place(const QPoint& position)
 {
     move(position);
-    userPlaced = false;
+    m_userSpot.reset();
 }
 
 void logoTorvane::mousePressEvent(QMouseEvent* event)
@@ -48,10 +48,8 @@ void logoTorvane::mousePressEvent(QMouseEvent* event)
         // A native Wayland window cannot set its own position: the
         // compositor moves it, following the pointer.
         if (QGuiApplication::platformName() == QLatin1String("wayland") && windowHandle()
-            && windowHandle()->startSystemMove()) {
-            userPlaced = true;
+            && windowHandle()->startSystemMove())
             return;
-        }
         dragging = true;
         dragOffset = QCursor::pos() - pos();
     } else {
@@ -67,7 +65,7 @@ void logoTorvane::mouseMoveEvent(QMouseEvent*)
         return;
     const QPoint target = QCursor::pos() - dragOffset;
     if (target != pos())
-        userPlaced = true;
+        m_userSpot = target;
     setProperty("pos", target);
 }
 

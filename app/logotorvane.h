@@ -2,6 +2,8 @@
 
 #include <QDialog>
 
+#include <optional>
+
 class QMainWindow;
 class QMenu;
 class QMouseEvent;
@@ -22,9 +24,10 @@ public:
     // A menu for the right button (the tray's, while the desktop has no
     // tray); null for none.
     void setContextMenu(QMenu* menu) { contextMenu = menu; }
-    // Whether the user dragged the button to where it stands; a placement
-    // by the program forgets that.
-    bool placedByUser() const { return userPlaced; }
+    // Where the user last dragged the button to; null once the program
+    // placed it. A compositor may move the window later (off a monitor that
+    // went away, say): this stays the user's own spot.
+    std::optional<QPoint> userSpot() const { return m_userSpot; }
     void place(const QPoint& position);
 
 protected:
@@ -40,5 +43,5 @@ private:
     DialButtonForm* form;
     QMainWindow* mainWindow = nullptr;
     QMenu* contextMenu = nullptr;
-    bool userPlaced = false;
+    std::optional<QPoint> m_userSpot;
 };

@@ -330,10 +330,11 @@ void MainWindow::featurePermissionRequested(const QUrl& securityOrigin, QWebEngi
 }
 
 // The screen the window belongs to: its own while that still exists (Qt
-// hands a window whose screen went away to the primary one).
+// hands a window whose screen went away to the primary one); before it is
+// first shown, the primary screen, which need not be the one at 0,0.
 QScreen* MainWindow::anchorScreen() const
 {
-    QScreen* screen = windowHandle() ? windowHandle()->screen() : this->screen();
+    QScreen* screen = windowHandle() ? windowHandle()->screen() : QGuiApplication::primaryScreen();
     if (!QGuiApplication::screens().contains(screen))
         screen = QGuiApplication::primaryScreen();
     return screen;
@@ -351,7 +352,10 @@ void MainWindow::setLocationApp()
     QVector<QRect> areas;
     for (QScreen* each : QGuiApplication::screens())
         areas.append(each->availableGeometry());
-    if (!logo->placedByUser() || !screenplacement::dialButtonIsOnAScreen(logo->pos(), areas))
+    const std::optional<QPoint> spot = logo->userSpot();
+    if (spot && screenplacement::dialButtonIsOnAScreen(*spot, areas))
+        logo->move(*spot);
+    else
         logo->place(screenplacement::dialButtonDefaultPosition(available));
 }
 

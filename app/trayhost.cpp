@@ -11,6 +11,7 @@
 #include <QDBusVariant>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QSystemTrayIcon>
 #include <qpa/qplatformnativeinterface.h>
 
 namespace {
@@ -44,6 +45,11 @@ bool isXcb()
 TrayHost::TrayHost(QObject* parent)
     : QObject(parent)
 {
+#if !defined(Q_OS_UNIX) || defined(Q_OS_DARWIN)
+    // Windows' notification area (and the macOS menu bar): Qt asks each time.
+    m_present = QSystemTrayIcon::isSystemTrayAvailable();
+    return;
+#endif
     QDBusConnection bus = QDBusConnection::sessionBus();
     bool statusNotifierHost = false;
     if (bus.isConnected()) {
