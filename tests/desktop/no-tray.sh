@@ -23,8 +23,7 @@ wait_for 'as gdbus introspect --session --dest org.freedesktop.Notifications --o
   || fail "no notification service"
 
 echo "== a taken port, said in a notification and in the log file"
-as python3 -c "import socket, time; s = socket.socket(); s.bind(('127.0.0.1', $port)); s.listen(); time.sleep(600)" &
-wait_for "(exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null" 10 || fail "the port could not be taken"
+take_port
 start_client "$scratch/client.log"
 wait_for "main_window >/dev/null" 60 || fail "no window of the client"
 wait_for "grep -q 'Notify .*A porta $port já está em uso' '$scratch/notifications.log'" 10 \

@@ -25,8 +25,10 @@ stop_account() {
   for _ in $(seq 50); do pgrep -u "$account" >/dev/null || return 0; sleep 0.1; done
 }
 end_session() {
+  # Bash would report each background job of the account as "Terminated".
+  exec 2>/dev/null
   stop_account
-  wait 2>/dev/null
+  wait
   id "$account" >/dev/null 2>&1 && userdel -r "$account" >/dev/null 2>&1
   rm -rf "$scratch"
 }
@@ -55,7 +57,7 @@ as() {
   runuser -u "$account" -- env -i HOME="$home" USER="$account" LANG=C.UTF-8 PATH=/usr/bin:/bin \
     XDG_RUNTIME_DIR="$runtime" DBUS_SESSION_BUS_ADDRESS="unix:path=$runtime/bus" "${session_env[@]}" "$@"
 }
-as dbus-daemon --session --address="unix:path=$runtime/bus" --nofork --nopidfile --syslog-only &
+as dbus-daemon --session --address="unix:path=$runtime/bus" --nofork --nopidfile --syslog-only >/dev/null 2>&1 &
 wait_for "[ -S '$runtime/bus' ]" 10 || fail "no session bus"
 
 # session_from FILE: the environment a desktop gives its programs, written
@@ -81,6 +83,12 @@ stop_client() {
   wait_for "! pgrep -u $account -x torvaneapp >/dev/null" 20 || fail "the client did not end"
   wait "$client_pid" 2>/dev/null
   client_pid=""
+}
+# take_port: another program of the account listens on the client's port.
+take_port() {
+  as python3 -c "import socket, time; s = socket.socket(); s.bind(('127.0.0.1', $port)); s.listen(); time.sleep(600)" \
+    >/dev/null 2>&1 &
+  wait_for "(exec 3<>/dev/tcp/127.0.0.1/$port) 2>/dev/null" 10 || fail "the port could not be taken"
 }
 # command_client QUERY: a command from one of the account's programs.
 command_client() { as curl -s -o /dev/null -w '%{http_code}' "http://127.0.0.1:$port/?$1"; }

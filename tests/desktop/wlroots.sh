@@ -59,12 +59,15 @@ on_an_output "$(main_window)" || fail "the window at $(position "$(main_window)"
 named=$(sed -n 's/^Screens changed: .* at the bottom right of \([^ ]*\) .*/\1/p' "$scratch/client.log" | tail -1)
 as xrandr | grep -q "^$named connected" || fail "the client anchors to $named, which is not a connected output"
 
-echo "== without XWayland, natively, saying what is lost"
+echo "== without XWayland, natively, saying what is lost; a message on the tray"
 stop_client
+take_port
 start_client "$scratch/native.log" DISPLAY=
 # Sway names a native window by its Wayland app_id; XWayland's have none.
 native_window() { as swaymsg -t get_tree | grep -q '"app_id": "torvaneapp"'; }
 wait_for native_window 60 || fail "no Wayland window of the client"
 grep -q '^Platform: wayland: this Wayland session has no XWayland (DISPLAY is not set), so the compositor places the window, and it cannot stay above other windows' \
   "$scratch/native.log" || fail "the platform line: $(grep '^Platform' "$scratch/native.log")"
+grep -q "^Message (tray): A porta $port já está em uso" "$scratch/native.log" \
+  || fail "the taken port's message did not go to the tray: $(grep '^Message' "$scratch/native.log")"
 finish
