@@ -3,6 +3,7 @@
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
+#include <QStandardPaths>
 
 #include <cstdio>
 #include <cstring>
@@ -64,8 +65,10 @@ LogFile::~LogFile()
 QString LogFile::defaultFolder(const QProcessEnvironment& environment)
 {
 #ifdef Q_OS_WIN
-    const QString base = environment.value(QStringLiteral("LOCALAPPDATA"));
-    return QDir::fromNativeSeparators(base) + QStringLiteral("/TorvaneAPP");
+    QString base = QDir::fromNativeSeparators(environment.value(QStringLiteral("LOCALAPPDATA")));
+    if (!QDir::isAbsolutePath(base))
+        base = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation);
+    return base + QStringLiteral("/TorvaneAPP");
 #else
     // The XDG rule: a relative value is ignored.
     QString base = environment.value(QStringLiteral("XDG_STATE_HOME"));
