@@ -20,7 +20,7 @@ if [ "${TORVANE_QUICK:-0}" != 1 ]; then
   echo "== server suites under ThreadSanitizer"
   cmake -S . -B build-tsan -DTORVANE_TSAN=ON -DTORVANE_BUILD_CLIENT=OFF -DTORVANE_BUILD_NATIVE=OFF -DCMAKE_BUILD_TYPE=Debug >/dev/null
   cmake --build build-tsan -j"$jobs"
-  export TSAN_OPTIONS="suppressions=$PWD/tests/tsan.supp halt_on_error=1"
+  export TSAN_OPTIONS="suppressions=$PWD/tests/server/tsan.supp halt_on_error=1"
   # The stage must be able to fail: a deliberate race in a handler thread.
   if build-tsan/tests/tsan_probe >build-tsan/tsan_probe.log 2>&1 \
     || ! grep -q 'tsan_probe.cpp' build-tsan/tsan_probe.log; then
@@ -36,7 +36,7 @@ if [ "${TORVANE_QUICK:-0}" != 1 ]; then
   CC=clang CXX=clang++ cmake -S . -B build-fuzz -DTORVANE_FUZZ=ON -DTORVANE_ASAN=ON -DTORVANE_BUILD_TESTS=OFF \
     -DTORVANE_BUILD_CLIENT=OFF -DTORVANE_BUILD_NATIVE=OFF -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
   cmake --build build-fuzz -j"$jobs"
-  tools/run-fuzzers.sh build-fuzz/tests/fuzz "${TORVANE_FUZZ_SECONDS:-60}"
+  tests/fuzz/run-fuzzers.sh build-fuzz/tests/fuzz "${TORVANE_FUZZ_SECONDS:-60}"
 fi
 
 echo "== all suites"

@@ -28,7 +28,7 @@ start=$(date +%s) next=0 sent=0 failures=0 baseline=""
 echo "| s | commands answered | client RSS KiB | descriptors |"
 echo "|---:|---:|---:|---:|"
 while [ $(( $(date +%s) - start )) -lt "$seconds" ]; do
-  result=$(python3 tools/command-burst.py localhost 8085 5000 50)
+  result=$(python3 tests/system/command-burst.py localhost 8085 5000 50)
   if [ "$result" = "ok 5000" ]; then sent=$((sent + 5000)); else failures=$((failures + 1)); echo "$result"; fi
   elapsed=$(( $(date +%s) - start ))
   if [ "$elapsed" -ge "$next" ]; then

@@ -51,7 +51,7 @@ install(FILES ${package_build}/changelog.Debian.gz ${package_dir}/copyright
 # context relies on the layout of Qt's private classes, which only the Qt
 # build compiled against guarantees: the private symbols the client uses make
 # dpkg-shlibdeps add Debian's name for that build's private ABI
-# (qtbase-abi-<version>), which tools/test-package.sh checks. xdg-utils hands
+# (qtbase-abi-<version>), which tests/system/test-package.sh checks. xdg-utils hands
 # links of other schemes to the desktop.
 set(CPACK_GENERATOR DEB)
 set(CPACK_PACKAGE_NAME torvaneapp)

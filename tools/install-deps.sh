@@ -8,7 +8,7 @@
 #
 # TORVANE_APT_SIMULATE=1 runs every install in apt's simulation mode without
 # sudo; with APT_CONFIG and DPKG_ADMINDIR pointing at a private apt state and
-# package source, nothing of the machine's own is touched (tools/test-install-deps.sh).
+# package source, nothing of the machine's own is touched (tests/system/test-install-deps.sh).
 # TORVANE_APT_RETRY_PAUSE: seconds before the second apt-get update (default 20).
 set -Eeuo pipefail
 

@@ -3,7 +3,7 @@
 # that it imports only the Windows system libraries it may load at start.
 set -euo pipefail
 dll=$1
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 dump=$(i686-w64-mingw32-objdump -p "$dll")
 actual=$(printf '%s\n' "$dump" | sed -n '/\[Ordinal\/Name Pointer\] Table/,/^$/p' | sed -n 's/^\s*\[\s*[0-9]*\] //p' | sort)
 if ! diff <(printf '%s\n' "$actual") "$root/native/tests/expected-exports.txt"; then

@@ -10,7 +10,7 @@ if [ "$(id -u)" != 0 ]; then
   echo "SKIP: makes an account of its own, so it runs as root"
   exit 77
 fi
-source "$root/tools/window-state.sh"
+source "$root/tests/system/window-state.sh"
 account=torvanedesk
 failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }

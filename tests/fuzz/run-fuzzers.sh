@@ -7,7 +7,7 @@
 # Usage: run-fuzzers.sh DIR SECONDS [TARGET...]
 set -euo pipefail
 dir=$(cd "$1" && pwd); seconds=$2; shift 2
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 
 # Requests go beyond the shipped maxRequestSize (16000); a request that takes
 # a second, or a process that grows past 1 GiB, is a finding.

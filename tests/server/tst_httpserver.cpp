@@ -98,7 +98,7 @@ void* operator new(std::size_t size)
 #ifdef QUILLON_TSAN
     // ThreadSanitizer would take every allocation, Qt's queued calls among
     // them, for a write of this program; its own operator new leaves those
-    // of Qt's libraries alone (tests/tsan.supp), and so does this one.
+    // of Qt's libraries alone (tests/server/tsan.supp), and so does this one.
     AnnotateIgnoreWritesBegin(__FILE__, __LINE__);
 #endif
     void* block = std::malloc(size ? size : 1);

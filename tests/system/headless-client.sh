@@ -3,7 +3,7 @@
 # application, and on exit stops the whole session (client, stand-in, Xvfb)
 # and waits until every process of it is gone, so the next run finds the
 # ports, the display and the single-instance check free.
-root=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
+root=$(cd "$(dirname "${BASH_SOURCE[0]}")/../.." && pwd)
 log=$(mktemp)
 pid=""
 display=""

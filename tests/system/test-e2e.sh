@@ -51,7 +51,7 @@ wait_for 'window' || fail "a second start did not show the running client's wind
 client=$(pgrep -o -s "$pid" -f "^build/bin/torvaneapp")
 rss() { awk '/VmRSS/ {print $2}' "/proc/$client/status"; }
 before=$(rss)
-result=$(python3 "$root/tools/command-burst.py" localhost 8085 10000 50)
+result=$(python3 "$root/tests/system/command-burst.py" localhost 8085 10000 50)
 [ "$result" = "ok 10000" ] || fail "burst: $result"
 curl -s "https://localhost:8085/?action=close" >/dev/null
 wait_for '! window' || fail "after the burst the client does not hide its window"
@@ -76,7 +76,7 @@ echo "client RSS before the burst ${before} KiB, after ${after} KiB"
 # stops its server before what the server calls and exits normally.
 served() { grep -c 'HttpConnectionHandler .*: finished request' "$log"; }
 served_before=$(served)
-python3 "$root/tools/command-burst.py" localhost 8085 20000 50 >/dev/null 2>&1 &
+python3 "$root/tests/system/command-burst.py" localhost 8085 20000 50 >/dev/null 2>&1 &
 burst=$!
 wait_for '[ $(served) -gt $((served_before + 500)) ]' || fail "the second burst was not being served"
 kill -TERM "$client"

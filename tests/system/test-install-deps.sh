@@ -4,7 +4,7 @@
 # (APT_CONFIG, DPKG_ADMINDIR), a package source of our own served on
 # loopback, and apt's simulation mode. Each row makes a new source and state.
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 . /etc/os-release
 if [ "${VERSION_CODENAME:-}" != bookworm ]; then
   echo "SKIP: the backports rows are for Debian 12 (this is ${VERSION_CODENAME:-unknown})"; exit 77

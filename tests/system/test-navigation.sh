@@ -7,13 +7,13 @@
 # recovery notice never shows. A private XDG_DATA_HOME registers a recording
 # handler for tel: links; downloads go to a private download folder.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 if [ -z "${TORVANE_NAVIGATION_DISPLAY:-}" ]; then
   tools/prepare-client.sh >/dev/null || exit 1
   TORVANE_NAVIGATION_DISPLAY=1 exec tools/with-standin.sh --xvfb --no-standin "$0" "$@"
 fi
 
-source tools/window-state.sh
+source tests/system/window-state.sh
 failures=0
 fail() { echo "FAIL ($case): $*"; grep -E "PageRecovery|ExternalLinks|DownloadSaver" "$log" | tail -10; failures=$((failures + 1)); }
 

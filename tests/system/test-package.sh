@@ -12,14 +12,14 @@
 # (it installs a package and makes an account); run from the source tree
 # after the main build.
 set -uo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
 if [ "$(id -u)" != 0 ]; then
   echo "SKIP: installs a package and creates an account, so it runs as root"
   exit 77
 fi
 
-source tools/window-state.sh
+source tests/system/window-state.sh
 account=torvanepkgtest
 package=torvaneapp
 failures=0
@@ -173,7 +173,7 @@ sandboxed_start /usr/bin/torvaneapp -no-sandbox --single-process
 exit $failures
 EOF
 chmod 755 "$scratch/session.sh"
-install -m 644 tools/window-state.sh "$scratch/window-state.sh"
+install -m 644 tests/system/window-state.sh "$scratch/window-state.sh"
 # -noreset: an X server resets when its last client leaves, and a client
 # that connects meanwhile (the next start after a polling xdotool) is refused.
 session() {

@@ -4,13 +4,13 @@
 # started while the stand-in is down; the stand-in gone during a reload; the
 # page's render process killed; and the window left put away throughout.
 set -uo pipefail
-cd "$(dirname "$0")/.."
+cd "$(dirname "$0")/../.."
 if [ -z "${TORVANE_RECOVERY_DISPLAY:-}" ]; then
   tools/prepare-client.sh >/dev/null || exit 1
   TORVANE_RECOVERY_DISPLAY=1 exec tools/with-standin.sh --xvfb --no-standin "$0" "$@"
 fi
 
-source tools/window-state.sh
+source tests/system/window-state.sh
 failures=0
 fail() { echo "FAIL ($case): $*"; grep -E "PageRecovery|Progresso|ERROR" "$log" | tail -15; failures=$((failures + 1)); }
 log=$(mktemp)

@@ -13,13 +13,13 @@
 # Everything the test made (the package, the accounts) is removed again.
 # Needs root; run from the source tree after the main build.
 set -uo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
 if [ "$(id -u)" != 0 ]; then
   echo "SKIP: installs a package and creates accounts, so it runs as root"
   exit 77
 fi
-source tools/window-state.sh
+source tests/system/window-state.sh
 package=torvaneapp
 first=torvaneshare1 second=torvaneshare2
 failures=0

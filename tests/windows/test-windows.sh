@@ -5,9 +5,9 @@
 # suites run under Wine (the rows that cannot hold on Windows skip and say
 # why; their count is printed), and the client's Windows-only sources
 # compiled, so that a fault there fails the run too.
-# Usage: tools/test-windows.sh [SUITE...]
+# Usage: tests/windows/test-windows.sh [SUITE...]
 set -uo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$root/build-windows
 suites=("$@")
 [ ${#suites[@]} -gt 0 ] || suites=(tst_httpresponse tst_httprequest tst_httpserver tst_sessions tst_templates
@@ -17,7 +17,7 @@ started=$(date +%s)
 qt=$("$root/tools/build-windows-qt.sh" | tail -1) || { echo "FAIL: no Windows Qt"; exit 1; }
 echo "Windows Qt: $qt ($(( $(date +%s) - started )) s)"
 mkdir -p "$build"
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/tools/windows/mingw-x86_64.cmake" \
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/tests/windows/mingw-x86_64.cmake" \
   -DCMAKE_PREFIX_PATH="$qt" -DCMAKE_BUILD_TYPE=Release -DTORVANE_BUILD_CLIENT=OFF -DTORVANE_BUILD_NATIVE=OFF \
   -DTORVANE_WINDOWS_SOURCES=ON >"$build/configure.log" 2>&1 \
   || { tail -20 "$build/configure.log"; echo "FAIL: the Windows build does not configure"; exit 1; }
@@ -39,7 +39,7 @@ for suite in "${suites[@]}"; do
   # does not reach a pipe here.
   out=$build/tests/$suite.txt
   rm -f "$out"
-  WINE_RUN_TIMEOUT=900 "$root/tools/wine-run.sh" "$build/wineprefix" "$build/tests/$suite.exe" -o "$suite.txt,txt" \
+  WINE_RUN_TIMEOUT=900 "$root/tests/windows/wine-run.sh" "$build/wineprefix" "$build/tests/$suite.exe" -o "$suite.txt,txt" \
     >"$build/$suite.log" 2>&1
   status=$?
   [ -f "$out" ] || cp "$build/$suite.log" "$out"

@@ -7,12 +7,12 @@ set -uo pipefail
 road=$1 runs=$2
 build=$(cd "$3" && pwd)
 shift 3
-root=$(cd "$(dirname "$0")/.." && pwd)
+root=$(cd "$(dirname "$0")/../.." && pwd)
 failed=0
 for run in $(seq "$runs"); do
   rm -rf "$build/wineprefix"
   start=$(date +%s)
-  OSTRA_WINE32=$road OSTRA_HELPERS64=${OSTRA_HELPERS64:-} "$root/tools/wine-test.sh" 32 "$build" "$@" \
+  OSTRA_WINE32=$road OSTRA_HELPERS64=${OSTRA_HELPERS64:-} "$root/tests/windows/wine-test.sh" 32 "$build" "$@" \
     >"$build/fresh-$road-$run.log" 2>&1
   status=$?
   summary=$(tr -d '\r' <"$build/fresh-$road-$run.log" | grep -E '^[0-9]+ passed' | tail -1)
