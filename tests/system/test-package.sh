@@ -11,30 +11,9 @@
 # file of the package. Everything the test made is removed again. Needs root
 # (it installs a package and makes an account); run from the source tree
 # after the main build.
-set -uo pipefail
-root=$(cd "$(dirname "$0")/../.." && pwd)
-cd "$root"
-if [ "$(id -u)" != 0 ]; then
-  echo "SKIP: installs a package and creates an account, so it runs as root"
-  exit 77
-fi
-
-source tests/system/window-state.sh
 account=torvanepkgtest
-package=torvaneapp
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-scratch=$(mktemp -d)
-chmod 755 "$scratch"
-made_account=0 standin=""
-cleanup() {
-  pkill -u "$account" 2>/dev/null
-  [ -n "$standin" ] && kill "$standin" 2>/dev/null && wait "$standin" 2>/dev/null
-  dpkg-query -W "$package" >/dev/null 2>&1 && apt-get purge -y -qq "$package" >/dev/null 2>&1
-  [ $made_account = 1 ] && userdel -r "$account" >/dev/null 2>&1
-  rm -rf "$scratch"
-}
-trap cleanup EXIT
+ACCOUNTS=("$account")
+source "$(dirname "$0")/package-session.sh"
 
 echo "== the package, built twice"
 # The first in the folder make-package.sh uses by default (kept for the
@@ -79,26 +58,11 @@ appstream "$metainfo" || fail "the AppStream metadata does not validate"
 dpkg-deb -f "$deb" Depends | grep -q 'qtbase-abi-' || fail "the package does not pin the Qt build's private ABI"
 
 echo "== installed by apt, used by an ordinary account"
-dpkg-query -W "$package" >/dev/null 2>&1 && apt-get purge -y -qq "$package" >/dev/null
-DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >"$scratch/apt.log" 2>&1 || { cat "$scratch/apt.log"; exit 1; }
+install_package "$deb"
 dpkg -L "$package" >"$scratch/files"
-if ! id "$account" >/dev/null 2>&1; then
-  useradd -m -s /bin/bash "$account" && made_account=1
-fi
-home=$(getent passwd "$account" | cut -d: -f6)
-
-# The account trusts the local certificate authority (for the stand-in's
-# page) in its own NSS database.
-tools/prepare-client.sh >/dev/null
-runuser -u "$account" -- mkdir -p "$home/.pki/nssdb" "$home/.config/TorvaneAPP"
-install -m 644 "$(mkcert -CAROOT)/rootCA.pem" "$scratch/rootCA.pem"
-runuser -u "$account" -- certutil -d "sql:$home/.pki/nssdb" -N --empty-password
-runuser -u "$account" -- certutil -d "sql:$home/.pki/nssdb" -A -n local-ca -t C,, -i "$scratch/rootCA.pem"
-
-wait_for '! port_answers' 10 || fail "port 8443 stays taken"
-build/bin/torvane-standin --cert build/ssl/localhost.pem --key build/ssl/localhost-key.pem --port 8443 >/dev/null 2>&1 &
-standin=$!
-wait_for port_answers 10 || fail "the stand-in did not start"
+add_account "$account"
+home=$account_home
+start_standin
 
 # The account's own session, on a display of its own. SCHEME is what the
 # client's listener serves: http with the configuration as shipped.

@@ -12,51 +12,19 @@
 #      only, and its second start reaches it there.
 # Everything the test made (the package, the accounts) is removed again.
 # Needs root; run from the source tree after the main build.
-set -uo pipefail
-root=$(cd "$(dirname "$0")/../.." && pwd)
-cd "$root"
-if [ "$(id -u)" != 0 ]; then
-  echo "SKIP: installs a package and creates accounts, so it runs as root"
-  exit 77
-fi
-source tests/system/window-state.sh
-package=torvaneapp
 first=torvaneshare1 second=torvaneshare2
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-scratch=$(mktemp -d)
-chmod 755 "$scratch"
-pids=()
-cleanup() {
-  for account in $first $second; do pkill -u "$account" 2>/dev/null; done
-  for pid in "${pids[@]}"; do kill "$pid" 2>/dev/null; done
-  wait 2>/dev/null
-  dpkg-query -W "$package" >/dev/null 2>&1 && apt-get purge -y -qq "$package" >/dev/null 2>&1
-  for account in $first $second; do id "$account" >/dev/null 2>&1 && userdel -r "$account" >/dev/null 2>&1; done
-  rm -rf "$scratch"
-}
-trap cleanup EXIT
-# What an interrupted run of this test may have left.
-for account in $first $second; do
-  pkill -u "$account" 2>/dev/null
-  id "$account" >/dev/null 2>&1 && userdel -r "$account" >/dev/null 2>&1
-done
+ACCOUNTS=("$first" "$second")
+source "$(dirname "$0")/package-session.sh"
 
 echo "== the package, installed by apt"
 deb=$(tools/make-package.sh 2>"$scratch/build.log" | tail -1) || { tail -20 "$scratch/build.log"; exit 1; }
-dpkg-query -W "$package" >/dev/null 2>&1 && apt-get purge -y -qq "$package" >/dev/null
-DEBIAN_FRONTEND=noninteractive apt-get install -y -qq "$deb" >"$scratch/apt.log" 2>&1 || { cat "$scratch/apt.log"; exit 1; }
+install_package "$deb"
 port=$(sed -n 's/^port=//p' /etc/torvaneapp/TorvaneAPP.ini)
 
-tools/prepare-client.sh >/dev/null
-install -m 644 "$(mkcert -CAROOT)/rootCA.pem" "$scratch/rootCA.pem"
 declare -A display runtime home
 for account in $first $second; do
-  useradd -m -s /bin/bash "$account" || exit 1
-  home[$account]=$(getent passwd "$account" | cut -d: -f6)
-  runuser -u "$account" -- mkdir -p "${home[$account]}/.pki/nssdb"
-  runuser -u "$account" -- certutil -d "sql:${home[$account]}/.pki/nssdb" -N --empty-password
-  runuser -u "$account" -- certutil -d "sql:${home[$account]}/.pki/nssdb" -A -n local-ca -t C,, -i "$scratch/rootCA.pem"
+  add_account "$account"
+  home[$account]=$account_home
   # The account's own runtime folder and X display, as a login gives them.
   runtime[$account]=$scratch/run-$account
   install -d -m 700 -o "$account" "${runtime[$account]}"
@@ -67,11 +35,7 @@ for account in $first $second; do
   read -r -t 30 number <"$ready" || { echo "FAIL: no Xvfb for $account"; exit 1; }
   display[$account]=:$number
 done
-
-wait_for '! port_answers' 10 || fail "port 8443 stays taken"
-build/bin/torvane-standin --cert build/ssl/localhost.pem --key build/ssl/localhost-key.pem --port 8443 >/dev/null 2>&1 &
-pids+=($!)
-wait_for port_answers 10 || fail "the stand-in did not start"
+start_standin
 
 # ACCOUNT COMMAND...: runs as the account, in its session.
 as() {

@@ -6,16 +6,12 @@
 #include "httprequest.h"
 #include "httprequesthandler.h"
 #include "httpresponse.h"
+#include "serverstartup.h"
 #include "staticfilecontroller.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QFileInfo>
 #include <QFile>
-#include <QLoggingCategory>
 #include <QMutex>
-#include <QSettings>
-#include <QTemporaryDir>
 #include <QThread>
 
 namespace {
@@ -103,49 +99,29 @@ private:
 int main(int argc, char* argv[])
 {
     QCoreApplication app(argc, argv);
-    QString root = QCoreApplication::applicationDirPath() + QStringLiteral("/standin-site");
-    QString cert;
-    QString key;
-    int port = 8443;
-    const QStringList args = app.arguments();
-    for (int i = 1; i + 1 < args.size(); i += 2) {
-        if (args.at(i) == QLatin1String("--port"))
-            port = args.at(i + 1).toInt();
-        else if (args.at(i) == QLatin1String("--cert"))
-            cert = QFileInfo(args.at(i + 1)).absoluteFilePath();
-        else if (args.at(i) == QLatin1String("--key"))
-            key = QFileInfo(args.at(i + 1)).absoluteFilePath();
-        else if (args.at(i) == QLatin1String("--root"))
-            root = QFileInfo(args.at(i + 1)).absoluteFilePath();
-    }
+    ServerStartup startup(app.arguments());
+    const QString root =
+        startup.path(QStringLiteral("root"), QCoreApplication::applicationDirPath() + QStringLiteral("/standin-site"));
+    const QString cert = startup.path(QStringLiteral("cert"));
+    const QString key = startup.path(QStringLiteral("key"));
+    const int port = startup.option(QStringLiteral("port"), QStringLiteral("8443")).toInt();
     if (cert.isEmpty() || key.isEmpty()) {
         fprintf(stderr, "usage: torvane-standin --cert FILE --key FILE [--port N] [--root DIR]\n");
         return 2;
     }
-    QLoggingCategory::setFilterRules(QStringLiteral("default.debug=false\ntorvane.*.debug=false"));
-
-    QTemporaryDir dir;
-    const QString iniFile = dir.filePath(QStringLiteral("standin.ini"));
-    {
-        QSettings writer(iniFile, QSettings::IniFormat);
-        writer.setValue(QStringLiteral("listener/host"), QStringLiteral("127.0.0.1"));
-        writer.setValue(QStringLiteral("listener/port"), port);
-        writer.setValue(QStringLiteral("listener/maxRequestSize"), 64 * 1024 * 1024);
-        // The hosted application serves every account of the machine.
-        writer.setValue(QStringLiteral("listener/allowedAccounts"), QStringLiteral("*"));
-        writer.setValue(QStringLiteral("listener/sslCertFile"), cert);
-        writer.setValue(QStringLiteral("listener/sslKeyFile"), key);
-        writer.setValue(QStringLiteral("docroot/path"), root);
-        writer.setValue(QStringLiteral("docroot/maxAge"), 0);
-    }
-    QSettings docroot(iniFile, QSettings::IniFormat);
-    docroot.beginGroup(QStringLiteral("docroot"));
-    quillon::StaticFileController files(&docroot);
+    startup.set(QStringLiteral("listener/host"), QStringLiteral("127.0.0.1"));
+    startup.set(QStringLiteral("listener/port"), port);
+    startup.set(QStringLiteral("listener/maxRequestSize"), 64 * 1024 * 1024);
+    // The hosted application serves every account of the machine.
+    startup.set(QStringLiteral("listener/allowedAccounts"), QStringLiteral("*"));
+    startup.set(QStringLiteral("listener/sslCertFile"), cert);
+    startup.set(QStringLiteral("listener/sslKeyFile"), key);
+    startup.set(QStringLiteral("docroot/path"), root);
+    startup.set(QStringLiteral("docroot/maxAge"), 0);
+    quillon::StaticFileController files(startup.group(QStringLiteral("docroot")));
     StandInHandler handler(root, &files);
 
-    QSettings listenerSettings(iniFile, QSettings::IniFormat);
-    listenerSettings.beginGroup(QStringLiteral("listener"));
-    quillon::HttpListener listener(&listenerSettings, &handler);
+    quillon::HttpListener listener(startup.group(QStringLiteral("listener")), &handler);
     if (!listener.isListening() || !listener.connectionPool()->isSslEnabled())
         return 1;
     printf("stand-in listening on https://localhost:%d%s\n", port, kStartPath.constData());
