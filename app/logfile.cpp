@@ -154,8 +154,16 @@ void LogFile::write(QtMsgType type, const QString& message)
         text += QStringLiteral(" [cut]");
     text.replace(QLatin1Char('\r'), QLatin1Char(' '));
     text.replace(QLatin1Char('\n'), QStringLiteral("\n    "));
-    const QByteArray record = QDateTime::currentDateTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz t")).toUtf8()
-        + ' ' + levelName(type) + ' ' + text.toUtf8() + '\n';
+    // Local time with its offset from UTC in digits: Windows names its time
+    // zones in words.
+    const QDateTime now = QDateTime::currentDateTime();
+    const int offset = now.offsetFromUtc() / 60;
+    const QString zone = QStringLiteral("%1%2:%3")
+                             .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+                             .arg(qAbs(offset) / 60, 2, 10, QLatin1Char('0'))
+                             .arg(qAbs(offset) % 60, 2, 10, QLatin1Char('0'));
+    const QByteArray record = now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz ")).toUtf8() + zone.toUtf8() + ' '
+        + levelName(type) + ' ' + text.toUtf8() + '\n';
 
     QMutexLocker lock(&m_mutex);
     if (m_failed || !m_file.isOpen())

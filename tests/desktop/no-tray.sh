@@ -31,10 +31,10 @@ wait_for "grep -q 'Notify .*A porta $port já está em uso' '$scratch/notificati
 log=$home/.local/state/TorvaneAPP/TorvaneAPP.log
 [ "$(stat -c %a "$log" 2>/dev/null)" = 600 ] || fail "the log file $log is not the account's alone: $(stat -c %a "$log" 2>&1)"
 [ "$(stat -c %a "$(dirname "$log")" 2>/dev/null)" = 700 ] || fail "the log folder is not the account's alone"
-grep -q "^[0-9-]* [0-9:.]* [A-Z+0-9]* warning Message (notification): A porta $port já está em uso" "$log" \
+grep -q "^[0-9-]* [0-9:.]* [+-][0-9:]* warning Message (notification): A porta $port já está em uso" "$log" \
   || fail "the log file lacks the message with its time stamp: $(grep -i porta "$log")"
 grep -q "cannot listen on port $port" "$log" || fail "the log file lacks the listener's failure"
-grep -qv '^[0-9-]* [0-9:.]* [A-Z+0-9]* \(debug\|info\|warning\|critical\|fatal\) \|^    ' "$log" \
+grep -qv '^[0-9-]* [0-9:.]* [+-][0-9:]* \(debug\|info\|warning\|critical\|fatal\) \|^    ' "$log" \
   && fail "lines of the log file without a time stamp: $(grep -v '^[0-9-]* [0-9:.]* ' "$log" | head -3)"
 
 echo "== a tray that appears later"

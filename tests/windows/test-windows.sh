@@ -11,7 +11,7 @@ root=$(cd "$(dirname "$0")/../.." && pwd)
 build=$root/build-windows
 suites=("$@")
 [ ${#suites[@]} -gt 0 ] || suites=(tst_httpresponse tst_httprequest tst_httpserver tst_sessions tst_templates
-  tst_staticfiles tst_commands)
+  tst_staticfiles tst_commands tst_clientplatform)
 
 started=$(date +%s)
 qt=$("$root/tools/build-windows-qt.sh" | tail -1) || { echo "FAIL: no Windows Qt"; exit 1; }
