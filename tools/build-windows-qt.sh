@@ -2,17 +2,23 @@
 # Builds the small Windows Qt that the server library's Windows build and
 # its suites need: Debian's own qtbase source package, cross-built with
 # MinGW-w64 (x86_64, POSIX threads) for win32-g++, Core, Network, Test and
-# Concurrent only, without TLS. The source comes through a private apt
-# source list and state (the machine's own package lists stay as they are);
-# the result is kept outside the tree, keyed by the source version, so a
-# machine builds it once: ${XDG_CACHE_HOME:-~/.cache}/torvane/qt-VERSION-mingw64.
-# Prints that folder as its last line. Usage: tools/build-windows-qt.sh
+# Concurrent only, without TLS. Its host tools (moc, rcc and the others) are
+# Debian's own of the same version (qtbase5-dev-tools), so only qmake and the
+# four libraries are compiled. The source comes through a private apt source
+# list and state (the machine's own package lists stay as they are); the
+# result is kept outside the tree, keyed by the source version, so a machine
+# builds it once: ${XDG_CACHE_HOME:-~/.cache}/torvane/qt-VERSION-mingw64. One
+# build at a time: a second caller waits for the first and then finds it
+# done. Prints that folder as its last line. Usage: tools/build-windows-qt.sh
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 cache=${XDG_CACHE_HOME:-$HOME/.cache}/torvane
 package=qtbase-opensource-src
 say() { echo "build-windows-qt.sh: $*" >&2; }
 fail() { say "$*"; exit 1; }
+mkdir -p "$cache"
+exec 9>"$cache/.lock"
+flock 9
 
 # Debian's mirror for this release, from the machine's own sources.
 # shellcheck source=install-deps.sh
@@ -43,6 +49,9 @@ upstream=${version#*:}
 upstream=${upstream%%+*}
 upstream=${upstream%%-*}
 prefix=$cache/qt-$version-mingw64
+host_tools=/usr/lib/qt5/bin
+[ "$("$host_tools/moc" -v 2>/dev/null)" = "moc $upstream" ] \
+  || fail "Debian's Qt host tools of version $upstream are missing ($host_tools/moc; tools/install-deps.sh installs them)"
 if [ -f "$prefix/.complete" ]; then
   say "the Windows Qt $version is already built in $prefix"
   echo "$prefix"
@@ -69,13 +78,26 @@ jobs=$(nproc)
 say "configuring Qt $upstream for win32-g++ (a log: $work/configure.log)"
 started=$(date +%s)
 mkdir -p "$work/build"
-(cd "$work/build" && "$source_dir/configure" -xplatform win32-g++ -device-option CROSS_COMPILE=x86_64-w64-mingw32- \
+# configure compiles qmake itself; MAKEFLAGS lets it use every processor.
+(cd "$work/build" && MAKEFLAGS=-j"$jobs" "$source_dir/configure" -xplatform win32-g++ \
+  -device-option CROSS_COMPILE=x86_64-w64-mingw32- -external-hostbindir "$host_tools" \
   -prefix "$prefix" -release -opensource -confirm-license -shared \
-  -no-gui -no-widgets -no-dbus -no-icu -no-openssl -no-opengl -no-sql-sqlite -nomake examples -nomake tests \
+  -no-gui -no-widgets -no-dbus -no-icu -no-openssl -no-opengl -no-feature-sql -no-feature-xml \
+  -no-feature-bearermanagement -nomake examples -nomake tests -nomake tools \
   >"$work/configure.log" 2>&1) || { tail -30 "$work/configure.log" >&2; fail "configure failed (above)"; }
-say "building (7 to 13 minutes on two cores; a log: $work/build.log)"
-(cd "$work/build" && make -j"$jobs" >"$work/build.log" 2>&1 && make install >>"$work/build.log" 2>&1) \
+# Only the libraries the suites link, with what they are made of; the host
+# tools' own targets count as made (-o), since Debian's stand in for them.
+modules=(zlib 3rdparty-pcre2 corelib winmain network testlib concurrent)
+skip=()
+for tool in bootstrap moc rcc tracegen qlalr; do skip+=(-o "sub-$tool-make_first" -o "sub-$tool-install_subtargets"); done
+say "building (3 to 5 minutes on two cores; a log: $work/build.log)"
+(cd "$work/build" && make sub-src-qmake_all >"$work/build.log" 2>&1 \
+  && make -C src -j"$jobs" "${skip[@]}" $(printf 'sub-%s-make_first ' "${modules[@]}") >>"$work/build.log" 2>&1 \
+  && make install_mkspecs install_syncqt sub-qmake-qmake-aux-pro-install_subtargets >>"$work/build.log" 2>&1 \
+  && make -C src "${skip[@]}" $(printf 'sub-%s-install_subtargets ' "${modules[@]}") >>"$work/build.log" 2>&1) \
   || { tail -30 "$work/build.log" >&2; fail "the build failed (above)"; }
+# Where Qt's CMake files look for them.
+for tool in moc rcc qlalr tracegen; do ln -sf "$host_tools/$tool" "$prefix/bin/$tool"; done
 touch "$prefix/.complete"
 say "the Windows Qt $version is in $prefix ($(( $(date +%s) - started )) s)"
 rm -rf "$work"

@@ -48,7 +48,7 @@ packages_for() {
       client) pkgs+=(qtwebengine5-dev libqt5webchannel5-dev libjs-jquery xvfb xauth mkcert libnss3-tools x11-utils imagemagick xdotool xdg-utils) ;;
       test) pkgs+=(qtwebengine5-dev libqt5webchannel5-dev libjs-jquery xvfb xauth mkcert libnss3-tools clang libclang-rt-14-dev libhttp-parser-dev x11-utils imagemagick xdotool xdg-utils chromium
                    mutter sway xwayland qtwayland5 python3-dbusmock dbus-daemon libglib2.0-bin x11-xserver-utils) ;;
-      native) pkgs+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 openjdk-17-jdk-headless wine64 xvfb xauth) ;;
+      native) pkgs+=(g++-mingw-w64-i686 binutils-mingw-w64-i686 g++-mingw-w64-x86-64 openjdk-17-jdk-headless wine64 xvfb xauth qtbase5-dev-tools) ;;
       bench) pkgs+=(wrk nginx-light libcpp-httplib-dev) ;;
       package) pkgs+=(dpkg-dev lintian xdg-utils desktop-file-utils appstream) ;;
       *) echo "unknown group $g" >&2; exit 2 ;;
