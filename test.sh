@@ -36,10 +36,13 @@ tools/install-deps.sh test native package
 # is built beside the stages below, at low priority: it takes what they leave
 # of the processors (the fuzzers use one, many client cases mostly wait),
 # and the windows cases wait for it.
-# (A machine that has it already is done at once.)
+# (A machine that has it already is done at once.) A session of its own is a
+# scheduling group of its own where the kernel groups by session, so the
+# group, too, gets the low priority.
 mkdir -p build
 echo "the Windows Qt is made beside the next stages, where missing (its log: build/build-windows-qt.log)"
-setsid nice -n 10 tools/build-windows-qt.sh >build/build-windows-qt.log 2>&1 &
+setsid bash -c 'echo 19 >/proc/self/autogroup 2>/dev/null; exec nice -n 19 tools/build-windows-qt.sh' \
+  >build/build-windows-qt.log 2>&1 &
 background+=($!)
 
 stage "build"
