@@ -1,5 +1,7 @@
 #include "logfile.h"
 
+#include "locking.h"
+
 #include <QDateTime>
 #include <QDir>
 #include <QFileInfo>
@@ -82,7 +84,7 @@ QString LogFile::defaultFolder(const QProcessEnvironment& environment)
 
 bool LogFile::open(QString* error)
 {
-    QMutexLocker lock(&m_mutex);
+    quillon::MutexLocker lock(&m_mutex);
     if (!QDir().mkpath(m_folder)) {
         *error = QStringLiteral("cannot make the folder %1").arg(QDir::toNativeSeparators(m_folder));
         return false;
@@ -154,20 +156,23 @@ void LogFile::write(QtMsgType type, const QString& message)
         text += QStringLiteral(" [cut]");
     text.replace(QLatin1Char('\r'), QLatin1Char(' '));
     text.replace(QLatin1Char('\n'), QStringLiteral("\n    "));
-    // Local time with its offset from UTC in digits: Windows names its time
-    // zones in words.
-    const QDateTime now = QDateTime::currentDateTime();
-    const int offset = now.offsetFromUtc() / 60;
-    const QString zone = QStringLiteral("%1%2:%3")
-                             .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
-                             .arg(qAbs(offset) / 60, 2, 10, QLatin1Char('0'))
-                             .arg(qAbs(offset) % 60, 2, 10, QLatin1Char('0'));
-    const QByteArray record = now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz ")).toUtf8() + zone.toUtf8() + ' '
-        + levelName(type) + ' ' + text.toUtf8() + '\n';
+    const QByteArray body = QByteArray(levelName(type)) + ' ' + text.toUtf8() + '\n';
 
-    QMutexLocker lock(&m_mutex);
+    quillon::MutexLocker lock(&m_mutex);
     if (m_failed || !m_file.isOpen())
         return;
+    // Taken under the lock, so that the records of the file follow each
+    // other in time, and the C library's time zone state is read by one
+    // thread at a time. Local time with its offset from UTC in digits:
+    // Windows names its time zones in words.
+    const QDateTime now = QDateTime::currentDateTime();
+    const int offset = now.offsetFromUtc() / 60;
+    const QString stamp = now.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz "))
+        + QStringLiteral("%1%2:%3 ")
+              .arg(offset < 0 ? QLatin1Char('-') : QLatin1Char('+'))
+              .arg(qAbs(offset) / 60, 2, 10, QLatin1Char('0'))
+              .arg(qAbs(offset) % 60, 2, 10, QLatin1Char('0'));
+    const QByteArray record = stamp.toUtf8() + body;
     if (m_file.size() > 0 && record.size() > m_maxBytes - m_file.size()) {
         rotate();
         if (m_failed)

@@ -4,6 +4,7 @@
 #include "logfile.h"
 #include "platformchoice.h"
 #include "screenplacement.h"
+#include "testserver.h"
 
 #include <QDir>
 #include <QFile>
@@ -295,14 +296,14 @@ void TestClientPlatform::concurrentWritersKeepRecordsWhole()
     QVERIFY(log.open(&error));
     std::vector<std::unique_ptr<QThread>> writers;
     for (int t = 0; t < 4; ++t) {
-        writers.emplace_back(QThread::create([&log, t] {
+        writers.emplace_back(createThread([&log, t] {
             for (int i = 0; i < 500; ++i)
                 log.write(QtDebugMsg, QStringLiteral("writer %1 record %2 end").arg(t).arg(i));
         }));
-        writers.back()->start();
+        startThread(writers.back().get());
     }
     for (auto& writer : writers)
-        QVERIFY(writer->wait(60000));
+        QVERIFY(joinThread(writer.get(), 60000));
     const QRegularExpression whole(kRecord.pattern() + QStringLiteral("writer \\d record \\d+ end$"));
     int records = 0;
     for (const QString& name : {"TorvaneAPP.log", "TorvaneAPP.log.1", "TorvaneAPP.log.2"}) {

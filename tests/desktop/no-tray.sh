@@ -26,6 +26,7 @@ echo "== a taken port, said in a notification and in the log file"
 take_port
 start_client "$scratch/client.log"
 wait_for "main_window >/dev/null" 60 || fail "no window of the client"
+echo "the window stands $(distances "$(main_window)" "0 0 1920 1080")"
 wait_for "grep -q 'Notify .*A porta $port já está em uso' '$scratch/notifications.log'" 10 \
   || fail "no notification of the taken port: $(cat "$scratch/notifications.log")"
 log=$home/.local/state/TorvaneAPP/TorvaneAPP.log

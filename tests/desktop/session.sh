@@ -121,6 +121,12 @@ near() {
   local a=($1) b=($2)
   [ ${#a[@]} = 2 ] && [ ${#b[@]} = 2 ] && [ $(( (a[0]-b[0])**2 <= 9 && (a[1]-b[1])**2 <= 9 )) = 1 ]
 }
+# distances ID "X Y W H": where the window stands on that screen.
+distances() {
+  local p=($(position "$1")) s o=($2)
+  s=$(size "$1")
+  echo "$((o[0] + o[2] - p[0] - ${s%x*})) px from the right and $((o[1] + o[3] - p[1] - ${s#*x})) px from the bottom"
+}
 stays_above() { [ -n "$1" ] && xtool xprop -id "$1" _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE; }
 # drag ID DX DY: the left button grabs the window 20 px in and moves it.
 drag() {

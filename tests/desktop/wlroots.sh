@@ -24,6 +24,7 @@ start_client "$scratch/client.log"
 wait_for "main_window >/dev/null" 60 || fail "no X11 window of the client (a native Wayland window has none)"
 grep -q '^Platform: xcb through XWayland' "$scratch/client.log" || fail "the platform line: $(grep '^Platform' "$scratch/client.log")"
 grep -q '^Tray: this desktop shows no tray icons' "$scratch/client.log" || fail "the client did not say that there is no tray"
+echo "sway tiles the window: $(size "$(main_window)") at $(position "$(main_window)")"
 
 echo "== a tray that appears later"
 registered() {
