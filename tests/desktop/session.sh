@@ -128,6 +128,16 @@ distances() {
   echo "$((o[0] + o[2] - p[0] - ${s%x*})) px from the right and $((o[1] + o[3] - p[1] - ${s#*x})) px from the bottom"
 }
 stays_above() { [ -n "$1" ] && xtool xprop -id "$1" _NET_WM_STATE | grep -q _NET_WM_STATE_ABOVE; }
+# in_corner "X Y W H": the main window stands 20 px from the right and 0 px
+# from the bottom of that screen (within a few pixels), kept above others.
+in_corner() {
+  local window o=($1)
+  window=$(main_window)
+  near "$(position "$window")" "$((o[0] + o[2] - 291)) $((o[1] + o[3] - 420))" \
+    || fail "the window stands $(distances "$window" "$1") of its screen, not 20 px and 0 px"
+  stays_above "$window" || fail "the window is not kept above others: $(xtool xprop -id "$window" _NET_WM_STATE)"
+  echo "the window stands $(distances "$window" "$1") of its screen, above others"
+}
 # drag ID DX DY: the left button grabs the window 20 px in and moves it.
 drag() {
   local p=($(position "$1"))
