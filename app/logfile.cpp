@@ -90,12 +90,8 @@ bool LogFile::open(QString* error)
         return false;
     }
     QFile::setPermissions(m_folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    if (!openFile(error))
-        return false;
-    if (m_file.size() >= m_maxBytes)
-        rotate();
-    m_failed = false;
-    return true;
+    m_failed = !openFile(error) || (m_file.size() >= m_maxBytes && !rotate(error));
+    return !m_failed;
 }
 
 bool LogFile::openFile(QString* error)
@@ -105,10 +101,16 @@ bool LogFile::openFile(QString* error)
     // Created for the account alone; a link planted in its place is not followed.
     const int fd = ::open(QFile::encodeName(m_path).constData(),
                           O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC | O_NOFOLLOW, S_IRUSR | S_IWUSR);
-    if (fd < 0 || ::fchmod(fd, S_IRUSR | S_IWUSR) != 0 || !m_file.open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered, QFileDevice::AutoCloseHandle)) {
+    if (fd < 0 || ::fchmod(fd, S_IRUSR | S_IWUSR) != 0) {
         *error = QStringLiteral("cannot write %1: %2").arg(m_path, QString::fromLocal8Bit(strerror(errno)));
-        if (fd >= 0 && !m_file.isOpen())
+        if (fd >= 0)
             ::close(fd);
+        return false;
+    }
+    if (!m_file.open(fd, QIODevice::WriteOnly | QIODevice::Append | QIODevice::Unbuffered,
+                     QFileDevice::AutoCloseHandle)) {
+        *error = QStringLiteral("cannot write %1: %2").arg(m_path, m_file.errorString());
+        ::close(fd);
         return false;
     }
 #else
@@ -126,7 +128,7 @@ QString LogFile::rotatedPath(int index) const
     return m_path + QLatin1Char('.') + QString::number(index);
 }
 
-void LogFile::rotate()
+bool LogFile::rotate(QString* error)
 {
     m_file.close();
     QFile::remove(rotatedPath(m_keptFiles));
@@ -135,9 +137,7 @@ void LogFile::rotate()
     // Where the file cannot be renamed, it starts again empty: the bound holds.
     if (m_keptFiles < 1 || !QFile::rename(m_path, rotatedPath(1)))
         QFile::resize(m_path, 0);
-    QString error;
-    if (!openFile(&error))
-        fail(error);
+    return openFile(error);
 }
 
 void LogFile::fail(const QString& reason)
@@ -173,10 +173,10 @@ void LogFile::write(QtMsgType type, const QString& message)
               .arg(qAbs(offset) / 60, 2, 10, QLatin1Char('0'))
               .arg(qAbs(offset) % 60, 2, 10, QLatin1Char('0'));
     const QByteArray record = stamp.toUtf8() + body;
-    if (m_file.size() > 0 && record.size() > m_maxBytes - m_file.size()) {
-        rotate();
-        if (m_failed)
-            return;
+    QString error;
+    if (m_file.size() > 0 && record.size() > m_maxBytes - m_file.size() && !rotate(&error)) {
+        fail(error);
+        return;
     }
     if (m_file.write(record) != record.size())
         fail(QStringLiteral("cannot write %1: %2").arg(QDir::toNativeSeparators(m_path), m_file.errorString()));

@@ -40,7 +40,7 @@ public:
 private:
     QString rotatedPath(int index) const;
     bool openFile(QString* error);
-    void rotate();
+    bool rotate(QString* error);
     void fail(const QString& reason);
 
     QString m_folder;

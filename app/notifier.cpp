@@ -29,22 +29,19 @@ Notifier::Notifier(const TrayHost* host, QObject* parent)
 void Notifier::show(const QString& title, const QString& text, QSystemTrayIcon::MessageIcon icon)
 {
     const bool warning = icon == QSystemTrayIcon::Warning || icon == QSystemTrayIcon::Critical;
-    if (m_trayIcon && m_trayIcon->isVisible() && m_host->isPresent()) {
-        if (warning)
-            qCWarning(lcClient, "Message (tray): %s", qPrintable(text));
-        else
-            qCInfo(lcClient, "Message (tray): %s", qPrintable(text));
-        m_trayIcon->showMessage(title, text, icon);
-        return;
-    }
+    const bool onTray = m_trayIcon && m_trayIcon->isVisible() && m_host->isPresent();
+    const char* where = onTray ? "tray" : "notification";
     if (warning)
-        qCWarning(lcClient, "Message (notification): %s", qPrintable(text));
+        qCWarning(lcClient, "Message (%s): %s", where, qPrintable(text));
     else
-        qCInfo(lcClient, "Message (notification): %s", qPrintable(text));
-    notifyDesktop(title, text, icon);
+        qCInfo(lcClient, "Message (%s): %s", where, qPrintable(text));
+    if (onTray)
+        m_trayIcon->showMessage(title, text, icon);
+    else
+        notifyDesktop(title, text, warning);
 }
 
-void Notifier::notifyDesktop(const QString& title, const QString& text, QSystemTrayIcon::MessageIcon icon)
+void Notifier::notifyDesktop(const QString& title, const QString& text, bool warning)
 {
     QDBusConnection bus = QDBusConnection::sessionBus();
     if (!bus.isConnected()) {
@@ -54,7 +51,6 @@ void Notifier::notifyDesktop(const QString& title, const QString& text, QSystemT
     QDBusMessage call = QDBusMessage::createMethodCall(
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("/org/freedesktop/Notifications"),
         QStringLiteral("org.freedesktop.Notifications"), QStringLiteral("Notify"));
-    const bool warning = icon == QSystemTrayIcon::Warning || icon == QSystemTrayIcon::Critical;
     const QVariantMap hints{
         {QStringLiteral("desktop-entry"), kDesktopEntry},
         {QStringLiteral("urgency"), QVariant::fromValue(warning ? kUrgencyCritical : kUrgencyNormal)},

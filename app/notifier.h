@@ -22,7 +22,7 @@ public:
     void show(const QString& title, const QString& text, QSystemTrayIcon::MessageIcon icon);
 
 private:
-    void notifyDesktop(const QString& title, const QString& text, QSystemTrayIcon::MessageIcon icon);
+    void notifyDesktop(const QString& title, const QString& text, bool warning);
 
     const TrayHost* m_host;
     QPointer<QSystemTrayIcon> m_trayIcon;

@@ -26,13 +26,11 @@ QString platformArgument(const QStringList& arguments)
 PlatformChoice PlatformChoice::choose(const QStringList& arguments, const QProcessEnvironment& environment)
 {
     PlatformChoice choice;
-    choice.m_chosen = platformArgument(arguments);
-    if (!choice.m_chosen.isEmpty()) {
+    if (!platformArgument(arguments).isEmpty()) {
         choice.m_reason = UserArgument;
         return choice;
     }
-    choice.m_chosen = environment.value(QStringLiteral("QT_QPA_PLATFORM"));
-    if (!choice.m_chosen.isEmpty()) {
+    if (!environment.value(QStringLiteral("QT_QPA_PLATFORM")).isEmpty()) {
         choice.m_reason = UserEnvironment;
         return choice;
     }

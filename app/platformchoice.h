@@ -34,6 +34,5 @@ public:
 private:
     Reason m_reason = QtDefault;
     QByteArray m_platformList;
-    QString m_chosen;  // what the user asked for
     QString m_display; // DISPLAY in a Wayland session
 };

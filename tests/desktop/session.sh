@@ -29,6 +29,8 @@ end_session() {
   exec 2>/dev/null
   stop_account
   wait
+  # An X server that had to be killed leaves its lock and socket behind.
+  find /tmp /tmp/.X11-unix -maxdepth 1 \( -name '.X*-lock' -o -name 'X[0-9]*' \) -user "$account" -delete
   id "$account" >/dev/null 2>&1 && userdel -r "$account" >/dev/null 2>&1
   rm -rf "$scratch"
 }
