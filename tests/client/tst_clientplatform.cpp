@@ -124,7 +124,8 @@ void TestClientPlatform::platformChoice()
 void TestClientPlatform::platformLineSaysWhatIsLost()
 {
     const QStringList wayland{"XDG_SESSION_TYPE=wayland", "WAYLAND_DISPLAY=wayland-0"};
-    const PlatformChoice through = PlatformChoice::choose({"torvaneapp"}, environmentOf(wayland + QStringList{"DISPLAY=:5"}));
+    const PlatformChoice through =
+        PlatformChoice::choose({"torvaneapp"}, environmentOf(wayland + QStringList{"DISPLAY=:5"}));
     QVERIFY(through.describe("xcb").startsWith("Platform: xcb through XWayland (DISPLAY=:5)"));
     QVERIFY(through.describe("xcb").contains("QT_QPA_PLATFORM=wayland"));
     // XWayland that does not answer leaves the native platform, and says so.
@@ -133,7 +134,8 @@ void TestClientPlatform::platformLineSaysWhatIsLost()
     const PlatformChoice native = PlatformChoice::choose({"torvaneapp"}, environmentOf(wayland));
     QVERIFY(native.describe("wayland").startsWith("Platform: wayland: this Wayland session has no XWayland"));
     QVERIFY(native.describe("wayland").contains("the compositor places the window"));
-    const PlatformChoice chosen = PlatformChoice::choose({"torvaneapp", "-platform", "offscreen"}, environmentOf(wayland));
+    const PlatformChoice chosen =
+        PlatformChoice::choose({"torvaneapp", "-platform", "offscreen"}, environmentOf(wayland));
     QCOMPARE(chosen.describe("offscreen"), QStringLiteral("Platform: offscreen, as the -platform argument asks"));
 }
 
