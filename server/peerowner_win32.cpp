@@ -8,6 +8,10 @@ namespace {
 
 // The table grows between the size query and the read now and then.
 constexpr int kTableTries = 4;
+// Wine now and then lists an established connection without its owner
+// (process 0) for a moment; the table is read again a few times before the
+// peer counts as ownerless.
+constexpr int kOwnerTries = 4;
 
 void* readTable(ULONG family)
 {
@@ -43,7 +47,7 @@ bool mappedIpv4(const sockaddr_in6* address, IN_ADDR* ipv4)
     return true;
 }
 
-DWORD findIpv4(const IN_ADDR& localAddress, USHORT localPort, const IN_ADDR& peerAddress, USHORT peerPort)
+DWORD findIpv4(const IN_ADDR& localAddress, USHORT localPort, const IN_ADDR& peerAddress, USHORT peerPort, bool* listed)
 {
     auto* table = static_cast<MIB_TCPTABLE_OWNER_PID*>(readTable(AF_INET));
     if (!table)
@@ -52,14 +56,16 @@ DWORD findIpv4(const IN_ADDR& localAddress, USHORT localPort, const IN_ADDR& pee
     for (DWORD i = 0; i < table->dwNumEntries && !owner; ++i) {
         const MIB_TCPROW_OWNER_PID& row = table->table[i];
         if (row.dwLocalAddr == peerAddress.s_addr && samePort(row.dwLocalPort, peerPort)
-            && row.dwRemoteAddr == localAddress.s_addr && samePort(row.dwRemotePort, localPort))
+            && row.dwRemoteAddr == localAddress.s_addr && samePort(row.dwRemotePort, localPort)) {
             owner = row.dwOwningPid;
+            *listed = true;
+        }
     }
     free(table);
     return owner;
 }
 
-DWORD findIpv6(const sockaddr_in6* local, const sockaddr_in6* peer)
+DWORD findIpv6(const sockaddr_in6* local, const sockaddr_in6* peer, bool* listed)
 {
     auto* table = static_cast<MIB_TCP6TABLE_OWNER_PID*>(readTable(AF_INET6));
     if (!table)
@@ -69,21 +75,22 @@ DWORD findIpv6(const sockaddr_in6* local, const sockaddr_in6* peer)
         const MIB_TCP6ROW_OWNER_PID& row = table->table[i];
         if (memcmp(row.ucLocalAddr, peer->sin6_addr.s6_addr, 16) == 0 && samePort(row.dwLocalPort, peer->sin6_port)
             && memcmp(row.ucRemoteAddr, local->sin6_addr.s6_addr, 16) == 0
-            && samePort(row.dwRemotePort, local->sin6_port))
+            && samePort(row.dwRemotePort, local->sin6_port)) {
             owner = row.dwOwningPid;
+            *listed = true;
+        }
     }
     free(table);
     return owner;
 }
 
-} // namespace
-
-DWORD peerOwnerProcess(const sockaddr* local, const sockaddr* peer)
+// One reading of the tables; `listed` says whether the connection was in them.
+DWORD lookUpOwner(const sockaddr* local, const sockaddr* peer, bool* listed)
 {
     if (local->sa_family == AF_INET && peer->sa_family == AF_INET) {
         const auto* l = reinterpret_cast<const sockaddr_in*>(local);
         const auto* p = reinterpret_cast<const sockaddr_in*>(peer);
-        return findIpv4(l->sin_addr, l->sin_port, p->sin_addr, p->sin_port);
+        return findIpv4(l->sin_addr, l->sin_port, p->sin_addr, p->sin_port, listed);
     }
     if (local->sa_family != AF_INET6 || peer->sa_family != AF_INET6)
         return 0;
@@ -91,10 +98,23 @@ DWORD peerOwnerProcess(const sockaddr* local, const sockaddr* peer)
     const auto* p = reinterpret_cast<const sockaddr_in6*>(peer);
     IN_ADDR localIpv4, peerIpv4;
     if (mappedIpv4(l, &localIpv4) && mappedIpv4(p, &peerIpv4)) {
-        if (const DWORD owner = findIpv4(localIpv4, l->sin6_port, peerIpv4, p->sin6_port))
+        if (const DWORD owner = findIpv4(localIpv4, l->sin6_port, peerIpv4, p->sin6_port, listed))
             return owner;
     }
-    return findIpv6(l, p);
+    return findIpv6(l, p, listed);
+}
+
+} // namespace
+
+DWORD peerOwnerProcess(const sockaddr* local, const sockaddr* peer)
+{
+    for (int attempt = 1;; ++attempt) {
+        bool listed = false;
+        const DWORD owner = lookUpOwner(local, peer, &listed);
+        if (owner || !listed || attempt == kOwnerTries)
+            return owner;
+        Sleep(DWORD(attempt));
+    }
 }
 
 PSID processUserSid(DWORD processId)
