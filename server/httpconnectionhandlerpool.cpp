@@ -32,10 +32,12 @@ HttpConnectionHandlerPool::HttpConnectionHandlerPool(QSettings* settings, HttpRe
 HttpConnectionHandlerPool::~HttpConnectionHandlerPool()
 {
     QList<HttpConnectionLoop*> loops;
+    QList<tSocketDescriptor> waiting;
     {
         MutexLocker locker(&m_mutex);
         m_stopping = true;
         loops.swap(m_loops);
+        waiting.swap(m_waiting);
     }
     // All are asked to end first, so they wind down together.
     for (HttpConnectionLoop* loop : qAsConst(loops))
@@ -51,6 +53,8 @@ HttpConnectionHandlerPool::~HttpConnectionHandlerPool()
                        static_cast<void*>(loop), kShutdownDeadlineMs);
         }
     }
+    for (tSocketDescriptor socketDescriptor : qAsConst(waiting))
+        socketdescriptor::close(socketDescriptor);
     delete m_sslContext;
     qCDebug(lcServer, "HttpConnectionHandlerPool (%p): destroyed", static_cast<void*>(this));
 }
@@ -125,12 +129,51 @@ bool HttpConnectionHandlerPool::handleConnection(tSocketDescriptor socketDescrip
 {
     if (!reserveConnection())
         return false;
+    serve(socketDescriptor);
+    return true;
+}
+
+// In this object's thread. When every loop has ended, their replacements
+// are started now rather than when their end is reported, so that a
+// connection arriving meanwhile waits for them instead of being dropped.
+void HttpConnectionHandlerPool::serve(tSocketDescriptor socketDescriptor)
+{
+    if (handOver(nullptr, socketDescriptor))
+        return;
+    replaceEndedLoops();
     if (!handOver(nullptr, socketDescriptor)) {
-        // Every loop has ended and none is back yet.
+        // The server is stopping.
         socketdescriptor::close(socketDescriptor);
         releaseConnection();
     }
-    return true;
+}
+
+// From a loop's thread. What no running loop can take waits in m_waiting
+// for this object's thread, where stopping closes whatever is left.
+void HttpConnectionHandlerPool::serveElsewhere(tSocketDescriptor socketDescriptor)
+{
+    if (handOver(nullptr, socketDescriptor))
+        return;
+    MutexLocker locker(&m_mutex);
+    if (!m_stopping) {
+        m_waiting.append(socketDescriptor);
+        QMetaObject::invokeMethod(this, &HttpConnectionHandlerPool::serveWaiting, Qt::QueuedConnection);
+        return;
+    }
+    locker.unlock();
+    socketdescriptor::close(socketDescriptor);
+    releaseConnection();
+}
+
+void HttpConnectionHandlerPool::serveWaiting()
+{
+    QList<tSocketDescriptor> waiting;
+    {
+        MutexLocker locker(&m_mutex);
+        waiting.swap(m_waiting);
+    }
+    for (tSocketDescriptor socketDescriptor : qAsConst(waiting))
+        serve(socketDescriptor);
 }
 
 void HttpConnectionHandlerPool::retire(HttpConnectionLoop* loop)

@@ -56,11 +56,16 @@ public:
     bool handOver(HttpConnectionLoop* from, tSocketDescriptor socketDescriptor);
     // The loop takes no more connections.
     void retire(HttpConnectionLoop* loop);
+    // A connection handed to a loop that ended before it took it: another
+    // loop, or the one that replaces it, serves it instead.
+    void serveElsewhere(tSocketDescriptor socketDescriptor);
 
 private slots:
     void replaceEndedLoops();
+    void serveWaiting();
 
 private:
+    void serve(tSocketDescriptor socketDescriptor);
     HttpConnectionLoop* startLoop();
     HttpConnectionLoop* leastLoaded(HttpConnectionLoop* preferred) const;
 
@@ -74,6 +79,7 @@ private:
     // it retired.
     mutable QMutex m_mutex;
     QList<HttpConnectionLoop*> m_loops;
+    QList<tSocketDescriptor> m_waiting;
     QAtomicInt m_connections;
     bool m_stopping = false;
     SslServerContext* m_sslContext = nullptr;

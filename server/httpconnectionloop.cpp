@@ -171,9 +171,10 @@ void HttpConnectionLoop::handleConnection(tSocketDescriptor socketDescriptor)
 {
     tsanAcquire(this); // handed over by another thread
     if (hasEnded()) {
-        // Taken after the loop ended: the peer learns at once.
-        socketdescriptor::close(socketDescriptor);
-        releasePlace();
+        // Handed over just before this loop ended: its place in the pool
+        // stays reserved for the loop that serves it instead.
+        m_load.deref();
+        m_pool->serveElsewhere(socketDescriptor);
         return;
     }
     adopt(socketDescriptor);

@@ -157,6 +157,8 @@ private slots:
     void connectionCountsUntilItsAnswerEnds();
     void runningOutOfDescriptorsIsNeverPermanent();
     void handOverAtShutdownIsClosed();
+    void connectionDuringALoopsReplacementIsServed_data();
+    void connectionDuringALoopsReplacementIsServed();
     void shutdownDoesNotWaitForStalledPeers();
     void unadoptableDescriptorIsReleased();
     void emptyHostListensOnIpv4AndIpv6();
@@ -1098,6 +1100,64 @@ void TestHttpServer::handOverAtShutdownIsClosed()
         QVERIFY(pool.handleConnection(accepting.descriptors.first()));
     }
     QTRY_COMPARE_WITH_TIMEOUT(peer.state(), QAbstractSocket::UnconnectedState, 3000);
+}
+
+// Where the listener hands connections over (Windows), a connection that
+// reaches the only loop as it ends, or arrives after it ended and before its
+// replacement is reported, waits for the replacement instead of being closed
+// unanswered. This thread is the pool's.
+void TestHttpServer::connectionDuringALoopsReplacementIsServed_data()
+{
+    QTest::addColumn<bool>("beforeItEnds");
+    QTest::newRow("handed to the loop as it ends") << true;
+    QTest::newRow("handed over after it ended") << false;
+}
+
+void TestHttpServer::connectionDuringALoopsReplacementIsServed()
+{
+    QFETCH(bool, beforeItEnds);
+    LogCapture log;
+    RawServer accepting;
+    QVERIFY(accepting.listen(QHostAddress::LocalHost));
+    QTcpSocket first, second;
+    QVERIFY(connectTo(first, accepting.serverPort()));
+    QVERIFY(connectTo(second, accepting.serverPort()));
+    QTRY_COMPARE(accepting.descriptors.size(), 2);
+    QSemaphore escapeQueued, secondHandedOver;
+    ScriptedHandler handler([&](HttpRequest& request, HttpResponse& response) {
+        if (request.path() == "/escape") {
+            QMetaObject::invokeMethod(
+                QThread::currentThread(), [] { throw std::runtime_error("escaped"); }, Qt::QueuedConnection);
+            escapeQueued.release();
+            if (beforeItEnds)
+                secondHandedOver.tryAcquire(1, 5000);
+        }
+        fixedBody(request, response);
+    });
+    QTemporaryDir dir;
+    QSettings settings(dir.filePath("x.ini"), QSettings::IniFormat);
+    settings.setValue("ioThreads", 1);
+    HttpConnectionHandlerPool pool(&settings, &handler);
+    pool.start();
+    QVERIFY(pool.handleConnection(accepting.descriptors.at(0)));
+    first.write("GET /escape HTTP/1.0\r\n\r\n");
+    QVERIFY(first.waitForBytesWritten(1000));
+    QVERIFY(escapeQueued.tryAcquire(1, 5000));
+    if (!beforeItEnds) {
+        // No events are processed here, so the replacement is not reported.
+        QElapsedTimer waited;
+        waited.start();
+        while (!log.count("an uncatched exception occured in the thread") && waited.elapsed() < 5000)
+            QThread::msleep(10);
+        QVERIFY(log.count("an uncatched exception occured in the thread"));
+        QThread::msleep(100); // the loop retires right after that line
+    }
+    QVERIFY(pool.handleConnection(accepting.descriptors.at(1)));
+    secondHandedOver.release();
+    second.write(kSimpleGet);
+    QByteArray answer;
+    QTRY_VERIFY_WITH_TIMEOUT((answer += second.readAll()).endsWith("\r\n\r\nhello"), 5000);
+    QCOMPARE(pool.size(), 1);
 }
 
 // Stopping the server does not wait for a peer that never reads.
