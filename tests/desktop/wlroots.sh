@@ -58,14 +58,14 @@ as swaymsg output HEADLESS-1 mode 1280x1024 >/dev/null || fail "sway did not cha
 wait_for '[ "$(changes)" -gt "$before" ]' 10 || fail "the client did not follow the screen's new size"
 on_an_output "$(main_window)" || fail "the window at $(position "$(main_window)") lies outside every output: $(outputs | tr '\n' ';')"
 named=$(sed -n 's/^Screens changed: .* at the bottom right of \([^ ]*\) .*/\1/p' "$scratch/client.log" | tail -1)
-as xrandr | grep -q "^$named connected" || fail "the client anchors to $named, which is not a connected output"
+as xrandr | grep "^$named connected" >/dev/null || fail "the client anchors to $named, which is not a connected output"
 
 echo "== without XWayland, natively, saying what is lost; a message on the tray"
 stop_client
 take_port
 start_client "$scratch/native.log" DISPLAY=
 # Sway names a native window by its Wayland app_id; XWayland's have none.
-native_window() { as swaymsg -t get_tree | grep -q '"app_id": "torvaneapp"'; }
+native_window() { as swaymsg -t get_tree | grep '"app_id": "torvaneapp"' >/dev/null; }
 wait_for native_window 60 || fail "no Wayland window of the client"
 grep -q '^Platform: wayland: this Wayland session has no XWayland (DISPLAY is not set), so the compositor places the window, and it cannot stay above other windows' \
   "$scratch/native.log" || fail "the platform line: $(grep '^Platform' "$scratch/native.log")"
