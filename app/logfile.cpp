@@ -87,11 +87,13 @@ bool LogFile::open(QString* error)
     quillon::MutexLocker lock(&m_mutex);
     if (!QDir().mkpath(m_folder)) {
         *error = QStringLiteral("cannot make the folder %1").arg(QDir::toNativeSeparators(m_folder));
-        return false;
+    } else {
+        QFile::setPermissions(m_folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
+        if (openFile(error) && (m_file.size() < m_maxBytes || rotate(error)))
+            return true;
     }
-    QFile::setPermissions(m_folder, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ExeOwner);
-    m_failed = !openFile(error) || (m_file.size() >= m_maxBytes && !rotate(error));
-    return !m_failed;
+    fail(*error);
+    return false;
 }
 
 bool LogFile::openFile(QString* error)

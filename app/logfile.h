@@ -27,7 +27,7 @@ public:
 
     QString filePath() const { return m_path; }
     // Creates the folder and opens the file for appending; false with the
-    // reason when that cannot be done.
+    // reason, also said on standard error, when that cannot be done.
     bool open(QString* error);
     // Appends one record; callable from any thread. A write that fails is
     // said once on standard error, and the file is left alone from then on.

@@ -27,8 +27,6 @@
 #include <QSettings>
 #include <QtDebug>
 
-#include <cstdio>
-
 #ifdef Q_OS_UNIX
 #include <unistd.h>
 #endif
@@ -147,8 +145,6 @@ int main(int argc, char* argv[])
     if (logFile.open(&logError)) {
         LogFile::install(&logFile);
         qCInfo(lcClient, "Log file: %s", qPrintable(QDir::toNativeSeparators(logFile.filePath())));
-    } else {
-        std::fprintf(stderr, "Log file: %s; messages go to standard error only\n", qPrintable(logError));
     }
     QList<QByteArray> arguments = chooseBrowserSwitches(argc, argv);
     QVector<char*> kept;
