@@ -112,7 +112,6 @@ void MainWindow::createTrayIcon()
     m_trayHost = new TrayHost(this);
     m_notifier = new Notifier(m_trayHost, this);
     connect(m_trayHost, &TrayHost::presenceChanged, this, &MainWindow::trayHostChanged);
-    trayHostChanged(m_trayHost->isPresent());
 }
 
 void MainWindow::trayHostChanged(bool present)
@@ -365,9 +364,10 @@ void MainWindow::watchScreens()
     m_screensChanged->setSingleShot(true);
     m_screensChanged->setInterval(100);
     connect(m_screensChanged, &QTimer::timeout, this, &MainWindow::screensChanged);
-    const auto watch = [this](QScreen* screen) {
-        connect(screen, &QScreen::availableGeometryChanged, m_screensChanged, [this] { m_screensChanged->start(); });
-        connect(screen, &QScreen::geometryChanged, m_screensChanged, [this] { m_screensChanged->start(); });
+    const auto restart = qOverload<>(&QTimer::start);
+    const auto watch = [this, restart](QScreen* screen) {
+        connect(screen, &QScreen::availableGeometryChanged, m_screensChanged, restart);
+        connect(screen, &QScreen::geometryChanged, m_screensChanged, restart);
     };
     for (QScreen* screen : QGuiApplication::screens())
         watch(screen);
@@ -375,8 +375,8 @@ void MainWindow::watchScreens()
         watch(screen);
         m_screensChanged->start();
     });
-    connect(qApp, &QGuiApplication::screenRemoved, m_screensChanged, [this] { m_screensChanged->start(); });
-    connect(qApp, &QGuiApplication::primaryScreenChanged, m_screensChanged, [this] { m_screensChanged->start(); });
+    connect(qApp, &QGuiApplication::screenRemoved, m_screensChanged, restart);
+    connect(qApp, &QGuiApplication::primaryScreenChanged, m_screensChanged, restart);
 }
 
 void MainWindow::screensChanged()
