@@ -76,6 +76,14 @@ void fixedBody(HttpRequest&, HttpResponse& response)
     response.write("hello", true);
 }
 
+// An exception that escapes the I/O thread's event loop once the current
+// request is answered: Qt does not carry it, so the loop ends.
+void escapeFromTheEventLoop()
+{
+    QMetaObject::invokeMethod(
+        QThread::currentThread(), [] { throw std::runtime_error("escaped"); }, Qt::QueuedConnection);
+}
+
 // How many of the next requests an I/O thread starts to read fail
 // as if memory ran out (see operator new below).
 std::atomic<int> g_failingRequests{0};
@@ -562,8 +570,7 @@ void TestHttpServer::exceptionEscapingTheEventLoopEndsOnlyItsHandler()
     LogCapture log;
     ScriptedHandler handler([](HttpRequest& request, HttpResponse& response) {
         if (request.path() == "/escape")
-            QMetaObject::invokeMethod(
-                QThread::currentThread(), [] { throw std::runtime_error("escaped"); }, Qt::QueuedConnection);
+            escapeFromTheEventLoop();
         fixedBody(request, response);
     });
     ServerThread server(&handler, {{"maxThreads", 1}, {"ioThreads", 1}});
@@ -1126,8 +1133,7 @@ void TestHttpServer::connectionDuringALoopsReplacementIsServed()
     QSemaphore escapeQueued, secondHandedOver;
     ScriptedHandler handler([&](HttpRequest& request, HttpResponse& response) {
         if (request.path() == "/escape") {
-            QMetaObject::invokeMethod(
-                QThread::currentThread(), [] { throw std::runtime_error("escaped"); }, Qt::QueuedConnection);
+            escapeFromTheEventLoop();
             escapeQueued.release();
             if (beforeItEnds)
                 secondHandedOver.tryAcquire(1, 5000);
