@@ -34,6 +34,20 @@ QStringList linesOf(const QString& path)
     return QString::fromUtf8(file.readAll()).split(QLatin1Char('\n'), Qt::SkipEmptyParts);
 }
 
+// A log file in `folder`, opened; null (with the reason as a warning) when
+// it cannot be.
+std::unique_ptr<LogFile> openLog(const QString& folder, qint64 maxBytes = LogFile::kMaxBytes,
+                                 int keptFiles = LogFile::kKeptFiles)
+{
+    auto log = std::make_unique<LogFile>(folder, maxBytes, keptFiles);
+    QString error;
+    if (!log->open(&error)) {
+        qWarning("%s", qPrintable(error));
+        return nullptr;
+    }
+    return log;
+}
+
 const QRegularExpression kRecord(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3} [+-]\\d\\d:\\d\\d "
                                                 "(debug|info|warning|critical|fatal) "));
 
@@ -201,36 +215,33 @@ void TestClientPlatform::logFolderFollowsXdgStateHome()
 void TestClientPlatform::logRecordsCarryTimeAndLevelAndOnlyTheAccountReadsThem()
 {
     QTemporaryDir dir;
-    LogFile log(dir.filePath("state/TorvaneAPP"));
-    QString error;
-    QVERIFY2(log.open(&error), qPrintable(error));
-    log.write(QtWarningMsg, "HttpListener: Cannot bind on port 8085");
-    log.write(QtInfoMsg, "Platform: xcb");
-    const QStringList lines = linesOf(log.filePath());
+    const auto log = openLog(dir.filePath("state/TorvaneAPP"));
+    QVERIFY(log);
+    log->write(QtWarningMsg, "HttpListener: Cannot bind on port 8085");
+    log->write(QtInfoMsg, "Platform: xcb");
+    const QStringList lines = linesOf(log->filePath());
     QCOMPARE(lines.size(), 2);
     QVERIFY2(kRecord.match(lines.at(0)).hasMatch(), qPrintable(lines.at(0)));
     QVERIFY(lines.at(0).endsWith(" warning HttpListener: Cannot bind on port 8085"));
     QVERIFY(lines.at(1).endsWith(" info Platform: xcb"));
-    QCOMPARE(QFileInfo(log.filePath()).fileName(), QStringLiteral("TorvaneAPP.log"));
+    QCOMPARE(QFileInfo(log->filePath()).fileName(), QStringLiteral("TorvaneAPP.log"));
 #ifdef Q_OS_UNIX
-    QCOMPARE(QFile::permissions(log.filePath()) & 0x0077, QFileDevice::Permissions());
+    QCOMPARE(QFile::permissions(log->filePath()) & 0x0077, QFileDevice::Permissions());
     QCOMPARE(QFile::permissions(dir.filePath("state/TorvaneAPP")) & 0x0077, QFileDevice::Permissions());
     // A file another version left readable is closed to others too.
-    LogFile again(dir.filePath("state/TorvaneAPP"));
-    QFile::setPermissions(log.filePath(), QFileDevice::Permissions(0x6644));
-    QVERIFY(again.open(&error));
-    QCOMPARE(QFile::permissions(log.filePath()) & 0x0077, QFileDevice::Permissions());
+    QFile::setPermissions(log->filePath(), QFileDevice::Permissions(0x6644));
+    QVERIFY(openLog(dir.filePath("state/TorvaneAPP")));
+    QCOMPARE(QFile::permissions(log->filePath()) & 0x0077, QFileDevice::Permissions());
 #endif
 }
 
 void TestClientPlatform::messageCannotForgeARecord()
 {
     QTemporaryDir dir;
-    LogFile log(dir.path());
-    QString error;
-    QVERIFY(log.open(&error));
-    log.write(QtDebugMsg, "command\n2026-01-01 00:00:00.000 +00:00 warning forged\rline");
-    const QStringList lines = linesOf(log.filePath());
+    const auto log = openLog(dir.path());
+    QVERIFY(log);
+    log->write(QtDebugMsg, "command\n2026-01-01 00:00:00.000 +00:00 warning forged\rline");
+    const QStringList lines = linesOf(log->filePath());
     QCOMPARE(lines.size(), 2);
     QVERIFY(kRecord.match(lines.at(0)).hasMatch());
     QCOMPARE(lines.at(1), QStringLiteral("    2026-01-01 00:00:00.000 +00:00 warning forged line"));
@@ -239,11 +250,10 @@ void TestClientPlatform::messageCannotForgeARecord()
 void TestClientPlatform::filesRotateWithinTheirBound()
 {
     QTemporaryDir dir;
-    LogFile log(dir.path(), 1000, 3);
-    QString error;
-    QVERIFY(log.open(&error));
+    const auto log = openLog(dir.path(), 1000, 3);
+    QVERIFY(log);
     for (int i = 0; i < 200; ++i)
-        log.write(QtInfoMsg, QStringLiteral("record %1 ").arg(i, 4, 10, QLatin1Char('0')) + QString(40, 'x'));
+        log->write(QtInfoMsg, QStringLiteral("record %1 ").arg(i, 4, 10, QLatin1Char('0')) + QString(40, 'x'));
     QStringList kept;
     for (const QString& name : {"TorvaneAPP.log.3", "TorvaneAPP.log.2", "TorvaneAPP.log.1", "TorvaneAPP.log"}) {
         const QString path = dir.filePath(name);
@@ -267,12 +277,11 @@ void TestClientPlatform::fullFileIsRotatedWhenOpened()
     QVERIFY(full.open(QIODevice::WriteOnly));
     full.write(QByteArray(1000, 'o') + '\n');
     full.close();
-    LogFile log(dir.path(), 1000, 3);
-    QString error;
-    QVERIFY(log.open(&error));
-    log.write(QtInfoMsg, "next run");
+    const auto log = openLog(dir.path(), 1000, 3);
+    QVERIFY(log);
+    log->write(QtInfoMsg, "next run");
     QCOMPARE(QFileInfo(dir.filePath("TorvaneAPP.log.1")).size(), 1001);
-    QCOMPARE(linesOf(log.filePath()).size(), 1);
+    QCOMPARE(linesOf(log->filePath()).size(), 1);
 }
 
 void TestClientPlatform::folderThatCannotBeWrittenIsSaid()
@@ -293,14 +302,13 @@ void TestClientPlatform::concurrentWritersKeepRecordsWhole()
 {
     QTemporaryDir dir;
     // Small files, so that rotation happens while the others write.
-    LogFile log(dir.path(), 4096, 2);
-    QString error;
-    QVERIFY(log.open(&error));
+    const auto log = openLog(dir.path(), 4096, 2);
+    QVERIFY(log);
     std::vector<std::unique_ptr<QThread>> writers;
     for (int t = 0; t < 4; ++t) {
         writers.emplace_back(createThread([&log, t] {
             for (int i = 0; i < 500; ++i)
-                log.write(QtDebugMsg, QStringLiteral("writer %1 record %2 end").arg(t).arg(i));
+                log->write(QtDebugMsg, QStringLiteral("writer %1 record %2 end").arg(t).arg(i));
         }));
         startThread(writers.back().get());
     }
@@ -321,18 +329,17 @@ void TestClientPlatform::concurrentWritersKeepRecordsWhole()
 void TestClientPlatform::installedFileKeepsThePreviousHandler()
 {
     QTemporaryDir dir;
-    LogFile log(dir.path());
-    QString error;
-    QVERIFY(log.open(&error));
+    const auto log = openLog(dir.path());
+    QVERIFY(log);
     recordedMessages.clear();
     const QtMessageHandler before = qInstallMessageHandler(recordMessage);
-    LogFile::install(&log);
+    LogFile::install(log.get());
     qWarning("Tray: no host");
     LogFile::install(nullptr);
     qWarning("after");
     qInstallMessageHandler(before);
     QCOMPARE(recordedMessages, (QStringList{"Tray: no host", "after"}));
-    const QStringList lines = linesOf(log.filePath());
+    const QStringList lines = linesOf(log->filePath());
     QCOMPARE(lines.size(), 1);
     QVERIFY(lines.at(0).endsWith(" warning Tray: no host"));
 }

@@ -291,6 +291,12 @@ void closeMenus()
     while (QMenu* menu = openMenu())
         menu->close();
 }
+
+void rightClick(QWidget* widget, const QPoint& at)
+{
+    QTest::mousePress(widget, Qt::RightButton, Qt::NoModifier, at);
+    QTest::mouseRelease(widget, Qt::RightButton, Qt::NoModifier, at);
+}
 } // namespace
 
 // Without a tray the client can still be quit, hidden and opened with the
@@ -303,35 +309,29 @@ void TestMainWindow::withoutATrayTheRightButtonOpensTheTrayMenu()
     m_window->hide();
     dial->show();
     QVERIFY(QTest::qWaitForWindowExposed(dial));
-    QTest::mousePress(dial, Qt::RightButton, Qt::NoModifier, QPoint(20, 20));
+    rightClick(dial, QPoint(20, 20));
     QTRY_VERIFY(openMenu());
     QCOMPARE(openMenu(), m_window->trayMenu());
     QCOMPARE(lastTexts(openMenu(), 3), entries);
-    QTest::mouseRelease(dial, Qt::RightButton, Qt::NoModifier, QPoint(20, 20));
     closeMenus();
 
     // The page's own right click, through the browser engine.
     m_window->show();
     QVERIFY(QTest::qWaitForWindowExposed(m_window));
-    const auto rightClickOnPage = [this] {
-        QWidget* page = m_window->view()->focusProxy();
-        QTest::mousePress(page, Qt::RightButton, Qt::NoModifier, QPoint(30, 30));
-        QTest::mouseRelease(page, Qt::RightButton, Qt::NoModifier, QPoint(30, 30));
-    };
-    rightClickOnPage();
+    QWidget* page = m_window->view()->focusProxy();
+    rightClick(page, QPoint(30, 30));
     QTRY_VERIFY(openMenu());
     QCOMPARE(lastTexts(openMenu(), 3), entries);
     closeMenus();
 
     QMetaObject::invokeMethod(m_window, "trayHostChanged", Q_ARG(bool, true));
-    rightClickOnPage();
+    rightClick(page, QPoint(30, 30));
     QTRY_VERIFY(openMenu());
     QVERIFY(!openMenu()->actions().contains(m_window->trayMenu()->actions().first()));
     closeMenus();
     m_window->hide();
     dial->show();
-    QTest::mousePress(dial, Qt::RightButton, Qt::NoModifier, QPoint(20, 20));
-    QTest::mouseRelease(dial, Qt::RightButton, Qt::NoModifier, QPoint(20, 20));
+    rightClick(dial, QPoint(20, 20));
     QTest::qWait(100);
     QVERIFY(!openMenu());
 }
